@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what Vexo needs on Debian 12 and configures a build. Safe to run again.
+#   scripts/setup.sh         packages to build and run
+#   scripts/setup.sh --test  also everything the test suite uses
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
+    qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev)
+TEST_PACKAGES=(python3 python3-pymodbus socat poppler-utils curl openssl iproute2
+    python3-aiosmtpd stunnel4 xvfb)
+
+packages=("${RUN_PACKAGES[@]}")
+[ "${1:-}" = "--test" ] && packages+=("${TEST_PACKAGES[@]}")
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+BUILD_DIR=${BUILD_DIR:-build}
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CMAKE_ARGS:-}
+fi
+cmake --build "$BUILD_DIR" -j "$(nproc)"

@@ -1,0 +1,3 @@
+#include "httplistener.h"
+
+HttpListener::HttpListener(QSettings *, HttpRequestHandler *, QObject *parent) : QTcpServer(parent) {}

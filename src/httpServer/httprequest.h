@@ -1,0 +1,72 @@
+#ifndef HTTPREQUEST_H
+#define HTTPREQUEST_H
+
+#include <QByteArray>
+#include <QMap>
+#include <QMultiMap>
+#include <QTemporaryFile>
+
+class QIODevice;
+class QSettings;
+
+// One HTTP request, parsed incrementally from the bytes of a connection. Limits come
+// from the `listener` settings group; every violation ends in Aborted.
+class HttpRequest
+{
+    Q_DISABLE_COPY(HttpRequest)
+public:
+    enum RequestStatus { AwaitingRequestLine, AwaitingHeader, AwaitingBody, Complete, Aborted };
+
+    explicit HttpRequest(const QSettings *settings);
+    virtual ~HttpRequest();
+
+    // Consumes bytes from the device; call while the status is neither Complete nor Aborted.
+    void readFromSocket(QIODevice *socket);
+
+    RequestStatus status() const;
+    QByteArray method() const;
+    QByteArray path() const; // URL-decoded, without the query string
+    QByteArray rawPath() const;
+    QByteArray version() const;
+    QByteArray header(const QByteArray &name) const;
+    QList<QByteArray> headerValues(const QByteArray &name) const;
+    QMultiMap<QByteArray, QByteArray> headers() const;
+    QByteArray parameter(const QByteArray &name) const;
+    QList<QByteArray> parameterValues(const QByteArray &name) const;
+    QMultiMap<QByteArray, QByteArray> parameters() const;
+    QByteArray body() const;
+    QTemporaryFile *uploadedFile(const QByteArray &fieldName) const;
+    QByteArray cookie(const QByteArray &name) const;
+    QMap<QByteArray, QByteArray> cookies() const;
+
+    static QByteArray urlDecode(const QByteArray &source);
+
+private:
+    void readRequest(QIODevice *socket);
+    void readHeader(QIODevice *socket);
+    void readBody(QIODevice *socket);
+    bool readLine(QIODevice *socket, QByteArray &line);
+    void decodeRequestParams();
+    void extractCookies();
+    void parseMultiPartFile();
+
+    QMultiMap<QByteArray, QByteArray> m_headers;
+    QMultiMap<QByteArray, QByteArray> m_parameters;
+    QMap<QByteArray, QTemporaryFile *> m_uploadedFiles;
+    QMap<QByteArray, QByteArray> m_cookies;
+    QByteArray m_bodyData;
+    QByteArray m_method;
+    QByteArray m_path;
+    QByteArray m_version;
+    RequestStatus m_status = AwaitingRequestLine;
+    qint64 m_maxSize = 0;
+    qint64 m_maxMultiPartSize = 0;
+    qint64 m_currentSize = 0;
+    qint64 m_expectedBodySize = 0;
+    QByteArray m_currentHeader;
+    QByteArray m_boundary;
+    QTemporaryFile m_tempFile;
+    QByteArray m_lineBuffer;
+};
+
+#endif // HTTPREQUEST_H

@@ -1,0 +1,20 @@
+#ifndef HTTPREQUESTHANDLER_H
+#define HTTPREQUESTHANDLER_H
+
+#include <QObject>
+
+class HttpRequest;
+class HttpResponse;
+
+// Base of every request handler. service() runs on a connection thread, possibly on
+// several threads at once; the base answers 501.
+class HttpRequestHandler : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(HttpRequestHandler)
+public:
+    explicit HttpRequestHandler(QObject *parent = nullptr);
+    virtual void service(HttpRequest &request, HttpResponse &response);
+};
+
+#endif // HTTPREQUESTHANDLER_H

@@ -1,0 +1,43 @@
+#ifndef HTTPRESPONSE_H
+#define HTTPRESPONSE_H
+
+#include "httpcookie.h"
+
+#include <QByteArray>
+#include <QMap>
+
+class QTcpSocket;
+
+// Writes one HTTP response: status line, headers and cookies with the first write, then
+// the body with Content-Length (one last part) or chunked coding (several parts).
+class HttpResponse
+{
+    Q_DISABLE_COPY(HttpResponse)
+public:
+    explicit HttpResponse(QTcpSocket *socket);
+
+    void setHeader(const QByteArray &name, const QByteArray &value);
+    void setHeader(const QByteArray &name, int value);
+    QMap<QByteArray, QByteArray> &headers();
+    void setStatus(int statusCode, const QByteArray &description = QByteArray());
+    int getStatusCode() const;
+    void write(const QByteArray &data, bool lastPart = false);
+    bool hasSentLastPart() const;
+    void setCookie(const HttpCookie &cookie);
+    QMap<QByteArray, HttpCookie> &cookies();
+    void redirect(const QByteArray &url);
+
+private:
+    void writeHeaders();
+    bool writeToSocket(const QByteArray &data);
+
+    QMap<QByteArray, QByteArray> m_headers;
+    QTcpSocket *m_socket;
+    int m_statusCode = 200;
+    QByteArray m_statusText = "OK";
+    bool m_sentHeaders = false;
+    bool m_sentLastPart = false;
+    QMap<QByteArray, HttpCookie> m_cookies;
+};
+
+#endif // HTTPRESPONSE_H

@@ -1,0 +1,222 @@
+#include "myhttprequesthandler.h"
+
+#include "devicefinder.h"
+#include "email.h"
+#include "httprequest.h"
+#include "httpresponse.h"
+#include "modbusengine.h"
+#include "modulesmngr.h"
+#include "programlauncher.h"
+#include "staticfilecontroller.h"
+#include "systemfun.h"
+#include "updates.h"
+
+#include <QDebug>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryFile>
+#include <QUrl>
+
+namespace {
+const int modbusLockWaitMs = 10000;
+
+bool isModbusFunction(const QByteArray &func)
+{
+    return func == "getPortSettings" || func == "connect" || func == "disconnect" ||
+           func == "readRegisters" || func == "writeRegisters" || func == "identifySlave";
+}
+
+// A file name goes into a header line: CR, LF and other control bytes would let a page
+// add headers of its own.
+QByteArray withoutControlCharacters(const QByteArray &text)
+{
+    QByteArray clean;
+    clean.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f)
+            clean.append(c);
+    }
+    return clean;
+}
+} // namespace
+
+MyHttpRequestHandler::MyHttpRequestHandler(StaticFileController *staticFileController, QSettings *settings,
+                                           QObject *parent)
+    : HttpRequestHandler(parent)
+    , m_staticFileController(staticFileController)
+    , m_modbusEngine(new ModbusEngine(this))
+    , m_modulesMngr(nullptr)
+    , m_settings(settings)
+    , m_updates(nullptr)
+    , m_email(nullptr)
+    , m_systemFun(nullptr)
+{
+    const QString docRoot = m_settings->value("path", ".").toString();
+    m_modulesMngr = new ModulesMngr(docRoot, this);
+    m_updates = new Updates(m_settings, this);
+    m_email = new Email(this);
+    m_systemFun = new SystemFun(this);
+}
+
+void MyHttpRequestHandler::service(HttpRequest &request, HttpResponse &response)
+{
+    t_GetArray params;
+    const QMultiMap<QByteArray, QByteArray> parameters = request.parameters();
+    // The multimap lists the last inserted value of a name first; keep that one.
+    for (auto it = parameters.constBegin(); it != parameters.constEnd(); ++it) {
+        if (!params.contains(it.key()))
+            params.insert(it.key(), it.value());
+    }
+
+    const QByteArray path = request.path();
+    if (path.contains("ajax.html"))
+        serveAjax(params, response);
+    else if (path.contains("saveFile.html"))
+        serveSaveFile(params, request, response);
+    else if (path.contains("loadFile.html"))
+        serveLoadFile(request, response);
+    else
+        m_staticFileController->service(request, response);
+}
+
+void MyHttpRequestHandler::serveAjax(t_GetArray &params, HttpResponse &response)
+{
+    const QByteArray func = params["func"];
+    const QByteArray body = func.isEmpty() ? QByteArray() : callFunction(func, params);
+
+    response.setStatus(200, "OK");
+    response.setHeader("Content-Type", "text/html; charset=utf-8");
+    qDebug() << "HTTP ajax response for func:" << func << "retVal:" << body;
+    response.write(body, true);
+    qDebug() << "HTTP ajax response written for func:" << func;
+}
+
+QByteArray MyHttpRequestHandler::callFunction(const QByteArray &func, t_GetArray &params)
+{
+    if (isModbusFunction(func))
+        return callModbusFunction(func, params);
+    if (func == "getListOfInstalledModules")
+        return m_modulesMngr->getListOfInstalledModules();
+    if (func == "getGeneralInfo")
+        return m_systemFun->getGeneralInfo();
+    if (func == "runFirmwareUpdater")
+        return runFirmwareUpdater();
+    if (func == "runAsAdministrator") {
+        emit restartAppAsAdmin();
+        return QByteArray();
+    }
+    if (func == "runAutoUpdate") {
+        emit runAutoUpdate();
+        return QByteArray();
+    }
+    if (func == "startSearchingDevices")
+        return startSearchingDevices();
+    if (func == "getSearchedDevices")
+        return getSearchedDevices();
+    if (func == "sendEmail")
+        return m_email->sendEmail(params);
+    if (func == "check4Updates")
+        return m_updates->check4Updates(params);
+    if (func == "startUpdating")
+        return m_updates->startUpdating(params);
+    if (func == "getUpdateStatus")
+        return m_updates->getUpdateStatus();
+    if (func == "openFtpInExplorer")
+        return openFtpInExplorer(params);
+    return QByteArray();
+}
+
+QByteArray MyHttpRequestHandler::callModbusFunction(const QByteArray &func, t_GetArray &params)
+{
+    if (!m_modbusLock.tryLock(modbusLockWaitMs))
+        return QByteArray();
+    QByteArray body;
+    if (func == "getPortSettings")
+        body = m_modbusEngine->getPortSettings();
+    else if (func == "connect")
+        body = m_modbusEngine->connectModbus(params);
+    else if (func == "disconnect")
+        body = m_modbusEngine->disconnectModbus();
+    else if (func == "readRegisters")
+        body = m_modbusEngine->readRegisters(params, 0);
+    else if (func == "writeRegisters")
+        body = m_modbusEngine->writeRegisters(params, 0);
+    else if (func == "identifySlave")
+        body = m_modbusEngine->identifySlave(0);
+    m_modbusLock.unlock();
+    return body;
+}
+
+QByteArray MyHttpRequestHandler::startSearchingDevices()
+{
+    QMutexLocker locker(&m_deviceFinderLock);
+    if (m_deviceFinder)
+        m_deviceFinder->deleteLater();
+    m_deviceFinder = new DeviceFinder();
+    return "ok";
+}
+
+QByteArray MyHttpRequestHandler::getSearchedDevices()
+{
+    QMutexLocker locker(&m_deviceFinderLock);
+    if (!m_deviceFinder)
+        return "[]";
+    const QByteArray devices = m_deviceFinder->getSearchedDevices();
+    m_deviceFinder->deleteLater();
+    m_deviceFinder.clear();
+    return devices;
+}
+
+QByteArray MyHttpRequestHandler::runFirmwareUpdater()
+{
+    qDebug() << "runFirmwareUpdater";
+    ProgramLauncher::startDetached("Bootloader.exe", m_systemFun->getFirmwareUpdaterArgs());
+    return "{\"ok\":\"1\"}";
+}
+
+QByteArray MyHttpRequestHandler::openFtpInExplorer(t_GetArray &params)
+{
+    // The page percent-encodes the address once more than the request parser decodes.
+    const QString address = QUrl::fromPercentEncoding(params.value("address"));
+    if (address.isEmpty())
+        return "{\"error\":\"Parameter error!\"}";
+    ProgramLauncher::startUnwatched("explorer.exe", {address});
+    return "{\"ok\":\"FTP opened\"}";
+}
+
+void MyHttpRequestHandler::serveSaveFile(t_GetArray &params, const HttpRequest &request,
+                                         HttpResponse &response)
+{
+    if (!params.contains("filename") || !params.contains("fileContent")) {
+        response.setStatus(400, "Bad Request");
+        response.write(QByteArray(), true);
+        return;
+    }
+    const QByteArray fileName = params["filename"];
+    response.setStatus(200, "OK");
+    response.setHeader("Content-Disposition", "attachment; filename=" + withoutControlCharacters(fileName));
+    if (fileName.contains(".pdf")) {
+        response.setHeader("Content-type", "application/pdf");
+        const QString html = QString::fromUtf8(params["fileContent"].constData());
+        response.write(m_systemFun->createAndRetPdf(html), true);
+        return;
+    }
+    const QByteArray contentType = request.header("Content-type");
+    if (!contentType.isEmpty())
+        response.setHeader("Content-type", contentType);
+    response.write(params["fileContent"], true);
+}
+
+void MyHttpRequestHandler::serveLoadFile(const HttpRequest &request, HttpResponse &response)
+{
+    QTemporaryFile *upload = request.uploadedFile("uploadedfile");
+    if (!upload) {
+        response.setStatus(400, "Bad Request");
+        response.write(QByteArray(), true);
+        return;
+    }
+    response.setStatus(200, "OK");
+    response.setHeader("Content-type", "text/plain");
+    response.write(upload->readAll(), true);
+}

@@ -1,0 +1,58 @@
+#ifndef MYHTTPREQUESTHANDLER_H
+#define MYHTTPREQUESTHANDLER_H
+
+#include "getarray.h"
+#include "httprequesthandler.h"
+
+#include <QMutex>
+#include <QPointer>
+
+class DeviceFinder;
+class Email;
+class ModbusEngine;
+class ModulesMngr;
+class QSettings;
+class StaticFileController;
+class SystemFun;
+class Updates;
+
+// Routes every request: the AJAX API, the save and load endpoints, and static files.
+// service() runs on the connection threads, several at once.
+class MyHttpRequestHandler : public HttpRequestHandler
+{
+    Q_OBJECT
+public:
+    MyHttpRequestHandler(StaticFileController *staticFileController, QSettings *settings,
+                         QObject *parent = nullptr);
+
+    void service(HttpRequest &request, HttpResponse &response) override;
+
+signals:
+    void restartAppAsAdmin();
+    void runAutoUpdate();
+
+private:
+    void serveAjax(t_GetArray &params, HttpResponse &response);
+    QByteArray callFunction(const QByteArray &func, t_GetArray &params);
+    QByteArray callModbusFunction(const QByteArray &func, t_GetArray &params);
+    QByteArray startSearchingDevices();
+    QByteArray getSearchedDevices();
+    QByteArray runFirmwareUpdater();
+    QByteArray openFtpInExplorer(t_GetArray &params);
+    void serveSaveFile(t_GetArray &params, const HttpRequest &request, HttpResponse &response);
+    void serveLoadFile(const HttpRequest &request, HttpResponse &response);
+
+    StaticFileController *m_staticFileController;
+    ModbusEngine *m_modbusEngine;
+    ModulesMngr *m_modulesMngr;
+    QSettings *m_settings;
+    Updates *m_updates;
+    Email *m_email;
+    // A search lives on the connection thread that started it, so it cannot be our child.
+    QPointer<DeviceFinder> m_deviceFinder;
+    QMutex m_deviceFinderLock;
+    SystemFun *m_systemFun;
+    QMutex m_modbusLock;
+};
+
+#endif // MYHTTPREQUESTHANDLER_H
