@@ -1,0 +1,178 @@
+"""Starts the real vexo executable in a private directory for black-box tests.
+
+Each instance gets its own copy of the executable (config.ini must sit beside it), its own
+config.ini, document root, HOME, XDG_CONFIG_HOME (settings store) and TMPDIR (lock file).
+"""
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+BUILD_DIR = os.environ.get("VEXO_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+SOURCE_DIR = os.environ.get("VEXO_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def free_port():
+    """A TCP port on loopback that nobody listens on right now."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, host="127.0.0.1", timeout=10.0, process=None):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if process is not None and process.poll() is not None:
+            raise RuntimeError("process ended with %s before listening" % process.returncode)
+        try:
+            with socket.create_connection((host, port), timeout=0.2):
+                return
+        except OSError:
+            time.sleep(0.02)
+    raise TimeoutError("nothing listens on %s:%d" % (host, port))
+
+
+def write_ini(path, groups):
+    with open(path, "w", encoding="utf-8") as f:
+        for group, keys in groups.items():
+            f.write("[%s]\n" % group)
+            for key, value in keys.items():
+                f.write("%s=%s\n" % (key, value))
+            f.write("\n")
+
+
+class VexoInstance:
+    """One running vexo. `config` maps group -> {key: value}, merged over the defaults."""
+
+    def __init__(self, config=None, args=("-r",), docroot_files=None, env=None, start=True):
+        self.dir = tempfile.mkdtemp(prefix="vexo-test-")
+        self.port = free_port()
+        self.home = os.path.join(self.dir, "home")
+        self.tmp = os.path.join(self.dir, "tmp")
+        self.docroot = os.path.join(self.dir, "www")
+        for d in (self.home, self.tmp, self.docroot):
+            os.makedirs(d, exist_ok=True)
+        self.exe = os.path.join(self.dir, "vexo")
+        shutil.copy2(os.path.join(BUILD_DIR, "vexo"), self.exe)
+        groups = {
+            "listener": {"host": "127.0.0.1", "port": self.port, "readTimeout": 10000},
+            "docroot": {"path": "www"},
+        }
+        for group, keys in (config or {}).items():
+            groups.setdefault(group, {}).update(keys)
+        self.config = groups
+        write_ini(os.path.join(self.dir, "config.ini"), groups)
+        for name, content in (docroot_files or {}).items():
+            path = os.path.join(self.docroot, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(content if isinstance(content, bytes) else content.encode())
+        self.env = dict(os.environ)
+        self.env.update({
+            "HOME": self.home,
+            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+            "TMPDIR": self.tmp,
+            "QT_QPA_PLATFORM": "offscreen",
+        })
+        self.env.update(env or {})
+        self.args = list(args)
+        self.process = None
+        self.log_path = os.path.join(self.dir, "vexo.log")
+        if start:
+            self.start()
+
+    def start(self, wait=True):
+        self.log = open(self.log_path, "wb")
+        self.process = subprocess.Popen([self.exe] + self.args, cwd=self.dir, env=self.env,
+                                        stdout=self.log, stderr=subprocess.STDOUT)
+        if wait:
+            wait_for_port(self.port, process=self.process)
+        return self
+
+    def log_text(self):
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def stop(self, timeout=10):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if getattr(self, "log", None):
+            self.log.close()
+
+    def cleanup(self):
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def url(self, path="/"):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def connect(self, timeout=5.0):
+        return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.cleanup()
+
+
+def read_http_response(sock, timeout=5.0):
+    """Reads one response (Content-Length, chunked or until close) from sock.
+    Returns (status_line, headers as list of (name, value), body bytes, rest bytes)."""
+    sock.settimeout(timeout)
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = sock.recv(65536)
+        if not chunk:
+            raise ConnectionError("closed before headers: %r" % data)
+        data += chunk
+    head, rest = data.split(b"\r\n\r\n", 1)
+    lines = head.split(b"\r\n")
+    status = lines[0].decode("latin-1")
+    headers = []
+    for line in lines[1:]:
+        name, _, value = line.partition(b":")
+        headers.append((name.decode("latin-1"), value.strip().decode("latin-1")))
+    hmap = {n.lower(): v for n, v in headers}
+
+    def more():
+        chunk = sock.recv(65536)
+        if not chunk:
+            raise ConnectionError("closed inside body")
+        return chunk
+
+    if "content-length" in hmap:
+        n = int(hmap["content-length"])
+        while len(rest) < n:
+            rest += more()
+        return status, headers, rest[:n], rest[n:]
+    if hmap.get("transfer-encoding", "").lower() == "chunked":
+        body = b""
+        while True:
+            while b"\r\n" not in rest:
+                rest += more()
+            size_line, rest = rest.split(b"\r\n", 1)
+            size = int(size_line, 16)
+            while len(rest) < size + 2:
+                rest += more()
+            body += rest[:size]
+            rest = rest[size + 2:]
+            if size == 0:
+                return status, headers, body, rest
+    body = rest
+    while True:
+        try:
+            chunk = sock.recv(65536)
+        except socket.timeout:
+            break
+        if not chunk:
+            break
+        body += chunk
+    return status, headers, body, b""
