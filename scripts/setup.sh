@@ -2,6 +2,10 @@
 # Installs what Vexo needs on Debian 12 and configures a build. Safe to run again.
 #   scripts/setup.sh         packages to build and run
 #   scripts/setup.sh --test  also everything the test suite uses
+#   scripts/setup.sh --qt6   also Qt 6, for the second build
+#   scripts/setup.sh --fuzz  also clang and its sanitizer runtimes, for the fuzz targets
+#   scripts/setup.sh --all   all of the above (what scripts/test.sh needs)
+# Options can be combined.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,9 +13,19 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
     qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev)
 TEST_PACKAGES=(python3 python3-pymodbus socat poppler-utils curl openssl iproute2
     python3-aiosmtpd stunnel4 xvfb)
+QT6_PACKAGES=(qt6-base-dev qt6-declarative-dev qt6-serialport-dev)
+FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 packages=("${RUN_PACKAGES[@]}")
-[ "${1:-}" = "--test" ] && packages+=("${TEST_PACKAGES[@]}")
+for arg in "$@"; do
+    case "$arg" in
+        --test) packages+=("${TEST_PACKAGES[@]}") ;;
+        --qt6) packages+=("${QT6_PACKAGES[@]}") ;;
+        --fuzz) packages+=("${FUZZ_PACKAGES[@]}") ;;
+        --all) packages+=("${TEST_PACKAGES[@]}" "${QT6_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}") ;;
+        *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
