@@ -39,6 +39,17 @@ void chopLineBreak(QByteArray &value)
 {
     value.chop(2);
 }
+
+// A line ends at a line feed or a carriage return; a carriage return that is the last byte
+// read so far waits for the line feed that normally follows it, else a CR LF split between
+// two reads would end the headers early.
+bool isLineComplete(const QByteArray &buffer)
+{
+    if (buffer.contains('\n'))
+        return true;
+    const auto cr = buffer.indexOf('\r');
+    return cr >= 0 && cr < buffer.size() - 1;
+}
 } // namespace
 
 HttpRequest::HttpRequest(const QSettings *settings)
@@ -97,7 +108,7 @@ bool HttpRequest::readLine(QIODevice *socket, QByteArray &line)
     }
     m_lineBuffer += socket->readLine(askFor);
     m_currentSize += m_lineBuffer.size();
-    if (!m_lineBuffer.contains('\r') && !m_lineBuffer.contains('\n'))
+    if (!isLineComplete(m_lineBuffer))
         return false;
     line = m_lineBuffer.trimmed();
     m_lineBuffer.clear();
