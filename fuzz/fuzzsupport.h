@@ -8,11 +8,19 @@
 
 // Parts of the program (the script engine, temporary files, settings) expect the application
 // object that main() creates; the fuzzer's own main() does not, so every target starts one.
+// The program's diagnostics are dropped: written for every input they would slow the fuzzer
+// down and bury its findings. A fatal message still ends the run.
 inline void startFuzzApplication(const char *program)
 {
     static int argc = 1;
     static char *argv[] = {const_cast<char *>(program), nullptr};
     static QCoreApplication application(argc, argv);
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type == QtFatalMsg) {
+            std::fprintf(stderr, "fatal: %s\n", qPrintable(message));
+            std::abort();
+        }
+    });
 }
 
 // A broken invariant is a finding: say which, and stop so the fuzzer keeps the input.
