@@ -2,8 +2,6 @@
 
 #include <QBuffer>
 #include <QImage>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -77,28 +75,6 @@ private slots:
             QSKIP("poppler-utils (pdftotext, pdfinfo) is not installed");
     }
 
-    void generalInfoIsExactAndValidJson()
-    {
-        SystemFun systemFun;
-        const QByteArray info = systemFun.getGeneralInfo();
-        QCOMPARE(systemFun.getGeneralInfo(), info);
-        QVERIFY2(
-            info.startsWith("{\"ver\":\"0.3.16\",\"canUpdate\":1,\"canAddNewModules\":1,"
-                            "\"canUpdateFirmware\":1,\"canSendMailReport\":0,\"canAutoUpdateModules\":0, "
-                            "\"copy\":\"<span>"),
-            info);
-        QVERIFY2(info.endsWith(
-                     "</span><br /><img src=\\\"images/min_logo.gif\\\" style=\\\"width: 150px; "
-                     "margin-top: 5px;\\\">\", \"langList\":[\"EN\",\"PL\",\"ESP\",\"DE\",\"IT\",\"FR\"],"
-                     "\"osType\":\"other\"}"),
-                 info);
-        QJsonParseError error;
-        const QJsonObject object = QJsonDocument::fromJson(info, &error).object();
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        QCOMPARE(object.value("ver").toString(), QString("0.3.16"));
-        QVERIFY(object.value("copy").toString().contains("<img src=\"images/min_logo.gif\""));
-    }
-
     void firmwareArgumentsFromStoredSettings()
     {
         SystemFun systemFun;
@@ -120,23 +96,6 @@ private slots:
         // Port, mode and slave id travel as 16-bit signed numbers; the device type does not.
         storeSettings({{"Selected_Port", 0}, {"mode", 32767}, {"slaveID", 65537}, {"Torva_ID", 70000}});
         QCOMPARE(systemFun.getFirmwareUpdaterArgs(), QStringList({"-1", "2", "-32766", "1", "70000"}));
-    }
-
-    void pdfHoldsTheRenderedText()
-    {
-        SystemFun systemFun;
-        const QByteArray pdf = systemFun.createAndRetPdf(
-            "<html><body><h1>Meter report</h1><p>Voltage <b>230.4</b> V</p></body></html>");
-        QVERIFY(pdf.startsWith("%PDF-"));
-        const QByteArray text = pdfText(pdf);
-        QVERIFY2(text.contains("Meter report"), text);
-        QVERIFY2(text.contains("Voltage 230.4 V"), text);
-        QCOMPARE(pagesAndSize(pdf), QString("1 A4"));
-    }
-
-    void emptyHtmlGivesOneBlankPage()
-    {
-        QCOMPARE(pagesAndSize(SystemFun().createAndRetPdf(QString())), QString("1 A4"));
     }
 
     void longTextFlowsOverSeveralPages()
