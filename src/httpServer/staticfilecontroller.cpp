@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -19,15 +20,17 @@ qint64 readNumber(const QSettings *settings, const char *key, const char *defaul
     return settings->value(key, defaultValue).toLongLong();
 }
 
-// A request path that climbs out of the document root. On Windows the backslash separates
+// A request path that would reach outside the document root. The root is joined to the
+// path as text, so a path without its leading slash would name a sibling of the root
+// ("GET ../config.ini" or "GET .old/x" beside "www"). On Windows the backslash separates
 // path parts as well, so it may not be used to climb either.
-bool climbsOut(const QByteArray &path)
+bool leavesDocRoot(const QByteArray &path)
 {
 #ifdef Q_OS_WIN
     if (path.contains("\\.."))
         return true;
 #endif
-    return path.contains("/..");
+    return !path.startsWith('/') || path.contains("/..");
 }
 } // namespace
 
@@ -39,8 +42,8 @@ StaticFileController::StaticFileController(const QSettings *settings, QObject *p
     , m_cacheTime(readNumber(settings, "cacheTime", "60000"))
     , m_maxCachedFileSize(readNumber(settings, "maxCachedFileSize", "65536"))
 {
-    m_cache.setMaxCost(
-        static_cast<int>(qBound<qint64>(0, readNumber(settings, "cacheSize", "1000000"), INT_MAX)));
+    const qint64 cacheSize = readNumber(settings, "cacheSize", "1000000");
+    m_cache.setMaxCost(static_cast<int>(std::clamp<qint64>(cacheSize, 0, INT_MAX)));
 }
 
 QString StaticFileController::resolveDocRoot(const QSettings *settings)
@@ -52,7 +55,8 @@ QString StaticFileController::resolveDocRoot(const QSettings *settings)
         const QString configDir = QFileInfo(settings->fileName()).absolutePath();
         return QDir::cleanPath(QDir(configDir).absoluteFilePath(path));
     }
-    return path;
+    // Without a trailing separator the root and the request path join as designed.
+    return QDir::cleanPath(path);
 }
 
 void StaticFileController::service(HttpRequest &request, HttpResponse &response)
@@ -61,7 +65,7 @@ void StaticFileController::service(HttpRequest &request, HttpResponse &response)
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (serveFromCache(path, now, response))
         return;
-    if (climbsOut(path)) {
+    if (leavesDocRoot(path)) {
         qWarning("StaticFileController: detected forbidden characters in path %s", path.constData());
         refuse(response);
         return;

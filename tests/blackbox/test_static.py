@@ -105,9 +105,18 @@ class HeaderTest(StaticTestCase):
 
 class RefusalTest(StaticTestCase):
     def test_climbing_paths_are_refused_in_every_spelling(self):
-        vexo = self.start(files={"a/x.txt": b"x"})
+        # The root is given with a trailing slash, and a sibling folder shares its name's start.
+        vexo = vexotest.VexoInstance(docroot_files={"a/x.txt": b"x"}, start=False)
+        self.addCleanup(vexo.cleanup)
+        vexo.config["docroot"]["path"] = vexo.docroot + "/"
+        vexotest.write_ini(os.path.join(vexo.dir, "config.ini"), vexo.config)
+        os.makedirs(os.path.join(vexo.dir, "www.old"))
+        rewrite(vexo, "../www.old/secret.txt", b"secret")
+        vexo.start()
+        self.assertEqual(rawhttp.get(vexo, "/a/x.txt").body, b"x")
         paths = ["/../config.ini", "/a/..b", "/%2e%2e/config.ini", "/a/%2E%2E/%2e%2e/config.ini",
-                 "/a%2f..%2fconfig.ini", "/../does-not-exist", "/a/x.txt/.."]
+                 "/a%2f..%2fconfig.ini", "/../does-not-exist", "/a/x.txt/..", "..%2Fconfig.ini",
+                 "../config.ini", ".old/secret.txt", "%2e%2e/config.ini"]
         for path in paths:
             reply = rawhttp.get(vexo, path)
             self.assertEqual(reply.status_line, "HTTP/1.1 403 forbidden", path)
@@ -117,6 +126,7 @@ class RefusalTest(StaticTestCase):
         self.assertIn("StaticFileController: detected forbidden characters in path /../config.ini", log)
         self.assertIn("StaticFileController: detected forbidden characters in path /a/..b", log)
         self.assertIn("StaticFileController: detected forbidden characters in path /../does-not-exist", log)
+        self.assertIn("StaticFileController: detected forbidden characters in path ../config.ini", log)
         self.assertNotIn("Cannot open", log)
 
     def test_missing_file_and_directory_without_index(self):
