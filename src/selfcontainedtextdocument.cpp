@@ -1,5 +1,7 @@
 #include "selfcontainedtextdocument.h"
 
+#include "htmlnesting.h"
+
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QUrl>
@@ -7,6 +9,10 @@
 #include <QVector>
 
 namespace {
+// Deep enough for any report layout; layout time stays in milliseconds.
+const int maxElementDepth = 64;
+const int maxTableDepth = 8;
+
 bool isInlineData(const QString &url)
 {
     return url.startsWith(QLatin1String("data:"), Qt::CaseInsensitive);
@@ -19,6 +25,11 @@ SelfContainedTextDocument::SelfContainedTextDocument(QObject *parent)
 
 void SelfContainedTextDocument::setUntrustedHtml(const QString &html)
 {
+    if (!HtmlNesting::withinLimits(html, maxElementDepth, maxTableDepth)) {
+        qWarning("SelfContainedTextDocument: HTML nests too deeply, its source is laid out as plain text");
+        setPlainText(html);
+        return;
+    }
     setHtml(html);
     forgetOutsideImages();
 }

@@ -134,6 +134,17 @@ private slots:
         QVERIFY2(inline_.contains("/Width 37"), inline_);
     }
 
+    void deeplyNestedHtmlIsLaidOutAsItsSource()
+    {
+        // A hundred nested tables would take longer to lay out than anyone waits.
+        QString html;
+        for (int i = 0; i < 100; ++i)
+            html += QStringLiteral("<table><tr><td>");
+        html += QStringLiteral("deepest cell");
+        const QByteArray text = pdfText(SystemFun().createAndRetPdf(html));
+        QVERIFY2(text.contains("deepest cell") && text.contains("<table><tr><td>"), text.left(200));
+    }
+
     void rendersOnSeveralThreadsAtOnce()
     {
         SystemFun systemFun;
