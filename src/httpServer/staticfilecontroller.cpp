@@ -119,7 +119,7 @@ void StaticFileController::serveFile(const QByteArray &requestPath, qint64 now, 
     const QByteArray document = streamFile(file, response, cacheable);
     file.close();
     if (cacheable)
-        cacheDocument(requestPath, new CacheEntry{document, now, path});
+        cacheDocument(requestPath, document, now, path);
 }
 
 // Sends the file in blocks and, when asked to, returns everything it sent.
@@ -137,11 +137,12 @@ QByteArray StaticFileController::streamFile(QFile &file, HttpResponse &response,
     return kept;
 }
 
-void StaticFileController::cacheDocument(const QByteArray &path, CacheEntry *entry)
+void StaticFileController::cacheDocument(const QByteArray &requestPath, const QByteArray &document,
+                                         qint64 created, const QByteArray &fileName)
 {
-    const int cost = entry->document.size();
     QMutexLocker locker(&m_mutex);
-    m_cache.insert(path, entry, cost);
+    // The cache owns its entries; one larger than the whole cache is deleted at once.
+    m_cache.insert(requestPath, new CacheEntry{document, created, fileName}, document.size());
 }
 
 void StaticFileController::applyCacheControl(HttpResponse &response) const

@@ -29,7 +29,8 @@ private:
     bool serveFromCache(const QByteArray &path, qint64 now, HttpResponse &response);
     void serveFile(const QByteArray &path, qint64 now, HttpResponse &response);
     QByteArray streamFile(QFile &file, HttpResponse &response, bool keep) const;
-    void cacheDocument(const QByteArray &path, CacheEntry *entry);
+    void cacheDocument(const QByteArray &requestPath, const QByteArray &document, qint64 created,
+                       const QByteArray &fileName);
     void applyCacheControl(HttpResponse &response) const;
     void applyContentType(const QByteArray &fileName, HttpResponse &response) const;
     void refuse(HttpResponse &response) const;
