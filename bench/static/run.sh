@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Static file throughput of vexo beside nginx, both on loopback, same files, same run.
 #   bench/static/run.sh [build dir]     (default: build)
-# Env: DURATION (wrk seconds, default 10), CONNECTIONS (default 50), THREADS (wrk, default 2).
+# Env: DURATION (wrk seconds, default 10), CONNECTIONS (default 50), THREADS (wrk, default 2),
+#      ROUNDS (default 3): nginx and vexo take turns, and the medians are reported, so that
+#      load from elsewhere on a shared machine hits both alike.
 # Every process this script starts is stopped when it ends.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -9,6 +11,7 @@ BUILD_DIR=$(realpath "${1:-build}")
 DURATION=${DURATION:-10}
 CONNECTIONS=${CONNECTIONS:-50}
 THREADS=${THREADS:-2}
+ROUNDS=${ROUNDS:-3}
 
 need=()
 command -v wrk >/dev/null || need+=(wrk)
@@ -106,15 +109,29 @@ measure() {
         END { printf "%s %s %s\n", rps, lat, p99 }'
 }
 
-printf "%-10s %-7s %12s %10s %10s %8s\n" file server "req/s" "avg lat" "p99 lat" "ratio"
+RESULTS=$WORK/results
 for file in small.html big.bin; do
     for port in "$VEXO_PORT" "$NGINX_PORT"; do
         curl -fsS "http://127.0.0.1:$port/$file" -o "$WORK/check" && cmp -s "$WORK/check" "$DOCROOT/$file" ||
             { echo "the server on port $port served a different $file" >&2; exit 1; }
     done
-    read -r n_rps n_lat n_p99 < <(measure "http://127.0.0.1:$NGINX_PORT/$file")
-    read -r v_rps v_lat v_p99 < <(measure "http://127.0.0.1:$VEXO_PORT/$file")
-    ratio=$(awk -v v="$v_rps" -v n="$n_rps" 'BEGIN { printf "%.2f", v / n }')
-    printf "%-10s %-7s %12s %10s %10s %8s\n" "$file" nginx "$n_rps" "$n_lat" "$n_p99" ""
-    printf "%-10s %-7s %12s %10s %10s %8s\n" "$file" vexo "$v_rps" "$v_lat" "$v_p99" "$ratio"
+    for round in $(seq "$ROUNDS"); do
+        echo "$file nginx $round $(measure "http://127.0.0.1:$NGINX_PORT/$file")" >>"$RESULTS"
+        echo "$file vexo $round $(measure "http://127.0.0.1:$VEXO_PORT/$file")" >>"$RESULTS"
+    done
 done
+
+# Medians over the rounds; the ratio is the median of the per-round ratios.
+/usr/bin/python3 - "$RESULTS" <<'PY'
+import statistics, sys
+rows = [line.split() for line in open(sys.argv[1])]
+print("%-10s %-7s %12s %10s %10s %8s" % ("file", "server", "req/s", "avg lat", "p99 lat", "ratio"))
+for file in dict.fromkeys(r[0] for r in rows):
+    runs = {s: [r for r in rows if r[0] == file and r[1] == s] for s in ("nginx", "vexo")}
+    ratio = statistics.median(float(v[3]) / float(n[3]) for n, v in zip(runs["nginx"], runs["vexo"]))
+    for server, mine in runs.items():
+        median = sorted(mine, key=lambda r: float(r[3]))[len(mine) // 2]
+        print("%-10s %-7s %12s %10s %10s %8s" % (file, server, median[3], median[4], median[5],
+                                                  "%.2f" % ratio if server == "vexo" else ""))
+    print("%-10s rounds: %s" % (file, "  ".join("%s/%s" % (n[3], v[3]) for n, v in zip(runs["nginx"], runs["vexo"]))))
+PY
