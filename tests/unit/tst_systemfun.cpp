@@ -123,7 +123,8 @@ private slots:
         SystemFun systemFun;
         const QByteArray fromDisk = systemFun.createAndRetPdf(
             QStringLiteral("<html><head><link rel=\"stylesheet\" href=\"%1\"></head><body><p>before</p>"
-                           "<img src=\"%1\"><img src=\"file://%1\"><p>after</p></body></html>")
+                           "<img src=\"%1\"><img src=\"file://%1\"><table background=\"%1\"><tr><td>cell</td>"
+                           "</tr></table><p style=\"background-image: url(%1)\">after</p></body></html>")
                 .arg(imagePath));
         QVERIFY(!fromDisk.contains("/Width 37"));
         const QByteArray text = pdfText(fromDisk);
