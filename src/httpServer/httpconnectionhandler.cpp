@@ -42,7 +42,10 @@ HttpConnectionHandler::HttpConnectionHandler(const QSettings *settings, HttpRequ
 
 HttpConnectionHandler::~HttpConnectionHandler()
 {
-    quit();
+    // Queued behind a connection the listener may just have handed over, so that it is
+    // adopted and then closed rather than left open and forgotten.
+    QMetaObject::invokeMethod(
+        this, [this] { quit(); }, Qt::QueuedConnection);
     wait();
     // run() normally disposes of the socket in this handler's own thread; this only covers a
     // thread that never ran.

@@ -49,10 +49,10 @@ HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
     return handler;
 }
 
-int HttpConnectionHandlerPool::handlerCount() const
+QList<HttpConnectionHandler *> HttpConnectionHandlerPool::handlers() const
 {
     QMutexLocker locker(&m_mutex);
-    return m_handlers.size();
+    return m_handlers;
 }
 
 void HttpConnectionHandlerPool::cleanup()
