@@ -2,8 +2,10 @@
 #include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
 #include "httprequesthandler.h"
+#include "httpresponse.h"
 #include "listenersettings.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -49,6 +51,19 @@ bool allIdle(const HttpConnectionHandlerPool &pool)
     const auto handlers = pool.handlers();
     return std::none_of(handlers.begin(), handlers.end(), [](HttpConnectionHandler *h) { return h->busy(); });
 }
+
+// Answers with far more than the socket buffers of a client that does not read can take.
+class FloodingHandler : public HttpRequestHandler
+{
+public:
+    void service(HttpRequest &, HttpResponse &response) override
+    {
+        const QByteArray piece(1 << 20, 'f');
+        for (int i = 0; i < 64; ++i)
+            response.write(piece, false);
+        response.write(QByteArray(), true);
+    }
+};
 
 void cleanupNow(HttpConnectionHandlerPool *pool)
 {
@@ -173,6 +188,22 @@ private slots:
         QTcpSocket late;
         late.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(!late.waitForConnected(1000));
+    }
+
+    void closeDoesNotWaitForAClientThatStopsReading()
+    {
+        const ListenerSettings settings({{"host", "127.0.0.1"}, {"port", 0}});
+        FloodingHandler requestHandler;
+        HttpListener listener(settings.settings(), &requestHandler);
+        auto client = connectTo(listener);
+        client->setReadBufferSize(4096);
+        client->write("GET / HTTP/1.1\r\n\r\n");
+        QVERIFY(!awaitBytes(*client, 4096).isEmpty());
+        // The handler is now blocked writing; closing must still end its thread soon.
+        QElapsedTimer timer;
+        timer.start();
+        listener.close();
+        QVERIFY2(timer.elapsed() < 5000, "closing waited for the stalled reply");
     }
 };
 
