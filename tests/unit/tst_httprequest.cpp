@@ -302,6 +302,17 @@ private slots:
         QCOMPARE(parse(padded, {{"maxMultiPartSize", 5500}})->status(), HttpRequest::Complete);
     }
 
+    void refusesAMultipartBodyItCannotStore()
+    {
+        const QByteArray body = formField("b", "f", "v") + "--b--\r\n";
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        // No file can be made there, not even by root.
+        qputenv("TMPDIR", "/proc");
+        const auto request = parse(multipartRequest("b", body));
+        qputenv("TMPDIR", oldTmp);
+        QCOMPARE(request->status(), HttpRequest::Aborted);
+    }
+
     void extractsCookies()
     {
         const auto request = parse("GET / HTTP/1.1\r\nCookie: a=1; b=\"x;y\" ;; c = 3 \r\nX: y\r\n"
