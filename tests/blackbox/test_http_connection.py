@@ -101,14 +101,6 @@ class HttpConnectionTest(unittest.TestCase):
         # The uploads' temporary files are gone with their requests.
         self.assertEqual([n for n in _tmp_files(self.vexo) if n.startswith("qt_temp")], [])
 
-    def test_unknown_path_reaches_the_static_file_controller(self):
-        with self.vexo.connect() as sock:
-            sock.sendall(get(b"/ajax.htm"))
-            status = receive_until_close(sock, timeout=1)[0].split(b"\r\n", 1)[0]
-            # Whatever the static file controller answers, it is not the AJAX endpoint's reply.
-            self.assertTrue(status.startswith(b"HTTP/1.1 "), status)
-            self.assertNotEqual(status, b"HTTP/1.1 200 OK")
-
 
 def _tmp_files(vexo):
     import os

@@ -92,12 +92,11 @@ class HttpTlsTest(unittest.TestCase):
             with VexoInstance(config={"listener": listener}) as vexo:
                 result = curl(vexo.url("/ajax.html"), "-i")
                 self.assertTrue(result.stdout.startswith(b"HTTP/1.1 200 OK"), listener)
-                log = vexo.log_text()
-                self.assertNotIn("SSL", log)
-                if message:
-                    self.assertIn("HttpConnectionHandlerPool: " + message(vexo) + "\n", log)
-                else:
-                    self.assertNotIn("HttpConnectionHandlerPool:", log)
+                # Only the server's own lines count (a sanitizer build adds reports of its own).
+                server_lines = [line for line in vexo.log_text().splitlines() if line.startswith("Http")]
+                self.assertFalse([line for line in server_lines if "SSL" in line])
+                pool_lines = [line for line in server_lines if line.startswith("HttpConnectionHandlerPool:")]
+                self.assertEqual(pool_lines, ["HttpConnectionHandlerPool: " + message(vexo)] if message else [])
 
     def _curl_until_served(self, url, *options, attempts=20):
         for _ in range(attempts):
