@@ -1,15 +1,18 @@
 #include "httpconnectionhandler.h"
 #include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
+#include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
 #include "listenersettings.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -62,6 +65,20 @@ public:
         for (int i = 0; i < 64; ++i)
             response.write(piece, false);
         response.write(QByteArray(), true);
+    }
+};
+
+// Leaves its reply unfinished in the ways a careless handler can: writing nothing, or
+// throwing after the first of several parts.
+class CarelessHandler : public HttpRequestHandler
+{
+public:
+    void service(HttpRequest &request, HttpResponse &response) override
+    {
+        if (request.path() == "/throw") {
+            response.write("partial", false);
+            throw std::runtime_error("handler failed");
+        }
     }
 };
 
@@ -188,6 +205,25 @@ private slots:
         QTcpSocket late;
         late.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(!late.waitForConnected(1000));
+    }
+
+    void finishesRepliesTheHandlerLeftOpen()
+    {
+        const ListenerSettings settings({{"host", "127.0.0.1"}, {"port", 0}});
+        CarelessHandler requestHandler;
+        HttpListener listener(settings.settings(), &requestHandler);
+        auto client = connectTo(listener);
+        const QByteArray empty = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+        QCOMPARE(exchange(*client, "GET /silent HTTP/1.1\r\n\r\n", empty.size()), empty);
+        const QByteArray cutShort =
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7\r\npartial\r\n0\r\n\r\n";
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QRegularExpression("HttpConnectionHandler \\(0x[0-9a-f]+\\): An uncatched "
+                                                "exception occured in the request handler"));
+        QCOMPARE(exchange(*client, "GET /throw HTTP/1.1\r\n\r\n", cutShort.size()), cutShort);
+        // The connection goes on as usual.
+        QCOMPARE(exchange(*client, "GET /silent HTTP/1.1\r\n\r\n", empty.size()), empty);
+        QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
     }
 
     void closeDoesNotWaitForAClientThatStopsReading()
