@@ -328,7 +328,7 @@ private slots:
             "POST /f HTTP/1.1\r\nContent-Length: 9\r\n\r\nk=v&w=%2x",
             multipartRequest(boundary, formField(boundary, "f", "v") + fileField(boundary, "u", "n", "data") +
                                            "--" + boundary + "--\r\n")};
-        const QByteArray alphabet("\r\n :=%\"-;&?Zz09", 17);
+        const QByteArray alphabet = "\r\n :=%\"-;&?Zz09";
         QRandomGenerator random(20261205);
         const ListenerSettings settings;
         for (int round = 0; round < 3000; ++round) {
