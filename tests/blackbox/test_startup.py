@@ -51,6 +51,13 @@ class StartupTest(unittest.TestCase):
             with self.assertRaises(ConnectionRefusedError):
                 socket.create_connection(("127.0.0.1", vexo.port), timeout=5).close()
 
+    def test_a_host_name_binds_its_address_not_every_interface(self):
+        with VexoInstance(config={"listener": {"host": "localhost"}}) as vexo:
+            sockets = subprocess.run(["ss", "-ltnH", "sport = :%d" % vexo.port], capture_output=True,
+                                     text=True, check=True).stdout.split()
+            self.assertIn("127.0.0.1:%d" % vexo.port, sockets)
+            self.assertNotIn("0.0.0.0:%d" % vexo.port, sockets)
+
 
 if __name__ == "__main__":
     unittest.main()
