@@ -1,6 +1,6 @@
 """The HTTP server over raw loopback sockets: keep-alive, pipelining, closing, time-outs,
 the fixed 413 reply and uploads."""
-import socket
+import os
 import time
 import unittest
 
@@ -99,12 +99,7 @@ class HttpConnectionTest(unittest.TestCase):
             head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nContent-type: text/plain\r\n\r\n" % len(content)
             self.assertEqual(receive_exactly(sock, len(head) + len(content), timeout=10), head + content)
         # The uploads' temporary files are gone with their requests.
-        self.assertEqual([n for n in _tmp_files(self.vexo) if n.startswith("qt_temp")], [])
-
-
-def _tmp_files(vexo):
-    import os
-    return os.listdir(vexo.tmp)
+        self.assertEqual([n for n in os.listdir(self.vexo.tmp) if n.startswith("qt_temp")], [])
 
 
 if __name__ == "__main__":

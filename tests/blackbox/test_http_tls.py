@@ -2,6 +2,7 @@
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -38,17 +39,17 @@ def tls_instance(files, **listener):
 class HttpTlsTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.certs = VexoInstance(start=False)  # only for its private directory
-        cls.keys = {kind: make_certificate(cls.certs.dir, kind) for kind in KEY_KINDS}
+        cls.cert_dir = tempfile.mkdtemp(prefix="vexo-certs-")
+        cls.keys = {kind: make_certificate(cls.cert_dir, kind) for kind in KEY_KINDS}
         rsa_key = cls.keys["rsa-pkcs8"][0]
-        traditional = os.path.join(cls.certs.dir, "rsa-traditional-key.pem")
+        traditional = os.path.join(cls.cert_dir, "rsa-traditional-key.pem")
         subprocess.run(["openssl", "rsa", "-in", rsa_key, "-traditional", "-out", traditional],
                        check=True, capture_output=True)
         cls.keys["rsa-traditional"] = (traditional, cls.keys["rsa-pkcs8"][1])
 
     @classmethod
     def tearDownClass(cls):
-        cls.certs.cleanup()
+        shutil.rmtree(cls.cert_dir, ignore_errors=True)
 
     def test_serves_https_with_rsa_and_ec_keys(self):
         for kind, (key, cert) in sorted(self.keys.items()):
