@@ -6,7 +6,7 @@ import tempfile
 import time
 import unittest
 
-from httpwire import AJAX_EMPTY, get, receive_until_close
+from httpwire import get, receive_until_close
 from vexotest import VexoInstance
 
 KEY_KINDS = {
