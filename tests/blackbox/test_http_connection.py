@@ -1,6 +1,7 @@
 """The HTTP server over raw loopback sockets: keep-alive, pipelining, closing, time-outs,
 the fixed 413 reply and uploads."""
 import os
+import subprocess
 import time
 import unittest
 
@@ -100,6 +101,17 @@ class HttpConnectionTest(unittest.TestCase):
             self.assertEqual(receive_exactly(sock, len(head) + len(content), timeout=10), head + content)
         # The uploads' temporary files are gone with their requests.
         self.assertEqual([n for n in os.listdir(self.vexo.tmp) if n.startswith("qt_temp")], [])
+
+    def test_curl_upload_comes_back_unchanged(self):
+        path = os.path.join(self.vexo.dir, "upload.bin")
+        content = os.urandom(300000)
+        with open(path, "wb") as f:
+            f.write(content)
+        result = subprocess.run(["curl", "-s", "--max-time", "10", "-F", "uploadedfile=@" + path,
+                                 "-F", "filename=upload.bin", self.vexo.url("/loadFile.html")],
+                                capture_output=True)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stdout, content)
 
 
 if __name__ == "__main__":
