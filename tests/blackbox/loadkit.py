@@ -123,11 +123,40 @@ def wait_until(predicate, timeout, step=0.05):
     return predicate()
 
 
+def fetch(vexo, path, timeout=5.0):
+    """The body of one GET on a fresh connection, or None when it was not served: a full pool
+    answers 503 and closes, which may reach the client as a reset while its request is unread."""
+    try:
+        with vexo.connect(timeout=timeout) as s:
+            status, _, body = exchange(s, "GET", path, {"Connection": "close"}, timeout=timeout)
+    except (OSError, ConnectionError):
+        return None
+    return body if status.startswith("HTTP/1.1 200") else None
+
+
+def all_served(vexo, count, timeout=10.0):
+    """`count` connections open at once all get an answer: that many handlers are free."""
+    conns = []
+
+    def ask(i):
+        status = exchange(conns[i], "GET", "/ajax.html?n=%d" % i, timeout=timeout)[0]
+        if not status.startswith("HTTP/1.1 200"):
+            raise AssertionError(status)
+
+    try:
+        for _ in range(count):
+            conns.append(vexo.connect(timeout=timeout))
+        return not run_parallel(count, ask)
+    except (OSError, ConnectionError):
+        return False
+    finally:
+        for s in conns:
+            s.close()
+
+
 def served(vexo, timeout=5.0):
     """One complete request/response on a fresh connection: the server still serves."""
-    with vexo.connect(timeout=timeout) as s:
-        status, _, _ = exchange(s, "GET", "/ajax.html", {"Connection": "close"}, timeout=timeout)
-    return status.startswith("HTTP/1.1 200")
+    return fetch(vexo, "/ajax.html", timeout) is not None
 
 
 def report(name, **figures):

@@ -3,25 +3,11 @@ handler, drop the half-received upload and go on serving. Bounded in count and t
 import time
 import unittest
 
-from loadkit import (REPLY_413, abort_connection, exchange, multipart, read_until_closed, report, run_parallel,
+from loadkit import (REPLY_413, abort_connection, all_served, exchange, multipart, read_until_closed, report, run_parallel,
                      served, upload_leftovers, wait_until)
 from vexotest import VexoInstance
 
 MAX_THREADS = 5
-
-
-def all_handlers_serve(vexo):
-    """MAX_THREADS connections at once all get an answer: no handler stayed busy."""
-    conns = []
-    try:
-        for _ in range(MAX_THREADS):
-            conns.append(vexo.connect())
-        return all(exchange(s, "GET", "/ajax.html")[0].startswith("HTTP/1.1 200") for s in conns)
-    except (OSError, ConnectionError):
-        return False
-    finally:
-        for s in conns:
-            s.close()
 
 
 class Disconnects(unittest.TestCase):
@@ -49,7 +35,7 @@ class Disconnects(unittest.TestCase):
                 abort_connection(s)
             else:
                 s.close()
-        self.assertTrue(wait_until(lambda: all_handlers_serve(self.vexo), 10, step=0.2))
+        self.assertTrue(wait_until(lambda: all_served(self.vexo, MAX_THREADS), 10, step=0.2))
         self.assertIsNone(self.vexo.process.poll())
         report("disconnect_mid_request", clients=self.ROUNDS)
 
@@ -72,7 +58,7 @@ class Disconnects(unittest.TestCase):
 
         for batch in range(self.ROUNDS // MAX_THREADS):
             run_parallel(MAX_THREADS, lambda i: vanish(batch * MAX_THREADS + i))
-        self.assertTrue(wait_until(lambda: all_handlers_serve(self.vexo), 10, step=0.2))
+        self.assertTrue(wait_until(lambda: all_served(self.vexo, MAX_THREADS), 10, step=0.2))
 
         # A half upload's temporary file lives at most until its handler takes the next
         # connection: never more of them than handlers.
