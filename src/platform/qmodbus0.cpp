@@ -204,7 +204,11 @@ int modbus_write_registers_32(modbus_t *ctx, int address, int count, const uint3
 
 int modbus_report_slave_id(modbus_t *ctx, int maxDest, uint8_t *dest)
 {
-    return reportTimeOut(::modbus_report_slave_id(ctx, maxDest, dest));
+    const int count = reportTimeOut(::modbus_report_slave_id(ctx, maxDest, dest));
+    // An empty report is no identification; say so rather than leave a stale errno.
+    if (count == 0)
+        errno = EMBBADDATA;
+    return count;
 }
 
 const char *modbus_strerror(int errnum)

@@ -37,7 +37,8 @@ int main(int argc, char *argv[])
             return 1;
         }
         std::printf("listening on tcp %s:%d\n", qPrintable(options.tcpAddress), port);
-    } else {
+    }
+    if (!options.rtuDevice.isEmpty()) {
         if (!rtuServer.start(options, &message)) {
             std::fprintf(stderr, "%s\n", qPrintable(message));
             return 1;

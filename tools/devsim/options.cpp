@@ -93,8 +93,8 @@ bool DevsimOptions::parse(const QStringList &arguments, DevsimOptions *options, 
         *message = parser.helpText();
         return false;
     }
-    if (parser.isSet("tcp") == parser.isSet("rtu")) {
-        *message = "Give exactly one of --tcp ADDR:PORT and --rtu DEVICE.";
+    if (!parser.isSet("tcp") && !parser.isSet("rtu")) {
+        *message = "Give --tcp ADDR:PORT, --rtu DEVICE or both (they share the registers).";
         return false;
     }
     if (parser.isSet("tcp") && !parseTcp(parser.value("tcp"), options)) {
