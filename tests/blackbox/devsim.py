@@ -25,7 +25,7 @@ class Devsim:
         self._lock = threading.Lock()
         self._ready = threading.Event()
         self.process = subprocess.Popen([os.path.join(BUILD_DIR, "vexo-devsim")] + list(args)
-                                        + ["--control", self.control],
+                                        + ["--log-requests", "--control", self.control],
                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self._expect = "listening on rtu" if "--rtu" in args else "listening on tcp"
         threading.Thread(target=self._read, daemon=True).start()

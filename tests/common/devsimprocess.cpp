@@ -21,7 +21,7 @@ bool DevsimProcess::start(const QStringList &arguments)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(vexoBuildDir() + "/vexo-devsim",
-                    arguments + QStringList{"--control", m_dir.filePath("control")});
+                    arguments + QStringList{"--log-requests", "--control", m_dir.filePath("control")});
     if (!m_process.waitForStarted(startTimeoutMs))
         return false;
     const QString ready = arguments.contains("--rtu") ? "listening on rtu" : "listening on tcp";

@@ -27,8 +27,8 @@ int main(int argc, char *argv[])
     RegisterBank bank;
     RequestProcessor processor(&bank, options.report);
     FaultControl faults(options.faults, options.controlFile);
-    TcpServer tcpServer(&processor, &faults);
-    RtuServer rtuServer(&processor, &faults);
+    TcpServer tcpServer(&processor, &faults, options.logRequests);
+    RtuServer rtuServer(&processor, &faults, options.logRequests);
 
     if (!options.tcpAddress.isEmpty()) {
         const int port = tcpServer.start(options.tcpAddress, options.tcpPort, &message);

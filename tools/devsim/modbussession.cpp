@@ -36,11 +36,13 @@ QByteArray malformed(QByteArray pdu)
 }
 } // namespace
 
-ModbusSession::ModbusSession(modbus_t *ctx, bool rtu, RequestProcessor *processor, FaultControl *faults)
+ModbusSession::ModbusSession(modbus_t *ctx, bool rtu, RequestProcessor *processor, FaultControl *faults,
+                             bool logRequests)
     : m_ctx(ctx)
     , m_rtu(rtu)
     , m_processor(processor)
     , m_faults(faults)
+    , m_logRequests(logRequests)
 {}
 
 void ModbusSession::run()
@@ -62,7 +64,8 @@ void ModbusSession::answer(const QByteArray &request, int length)
 {
     const int header = m_rtu ? rtuHeader : tcpHeader;
     const QByteArray pdu = request.mid(header, length - header - (m_rtu ? rtuChecksum : 0));
-    logRequest(pdu);
+    if (m_logRequests)
+        logRequest(pdu);
     const Faults faults = m_faults->current();
     if (faults.mode == Faults::Silent)
         return;

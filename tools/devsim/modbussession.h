@@ -13,7 +13,8 @@ class RequestProcessor;
 class ModbusSession
 {
 public:
-    ModbusSession(modbus_t *ctx, bool rtu, RequestProcessor *processor, FaultControl *faults);
+    ModbusSession(modbus_t *ctx, bool rtu, RequestProcessor *processor, FaultControl *faults,
+                  bool logRequests);
     void run();
 
 private:
@@ -24,6 +25,7 @@ private:
     bool m_rtu;
     RequestProcessor *m_processor;
     FaultControl *m_faults;
+    bool m_logRequests;
 };
 
 #endif // MODBUSSESSION_H

@@ -61,25 +61,34 @@ bool DevsimOptions::parse(const QStringList &arguments, DevsimOptions *options, 
         "(4 bytes each, most significant byte first; quantities count 32-bit registers).\n"
         "Preloaded: 0=1234, 1=0xFFFF, 2-3=12.5 high word first, 4-5=12.5 low word first,\n"
         "6-7=65536 high word first, 8=42, 9=7, 100-109=100-109; 5000=123456789, 5001=12.5,\n"
-        "5002=0xFFFFFFFF. Every request is logged on standard output as one line.");
+        "5002=0xFFFFFFFF.");
     parser.addHelpOption();
     parser.addOptions({
         {"tcp", "Serve Modbus TCP on ADDR:PORT (IPv4; port 0 picks a free port, printed at start).",
          "addr:port"},
         {"rtu", "Serve Modbus RTU on the serial DEVICE (for example one end of a socat pty pair).", "device"},
-        {"baud", "RTU baud rate.", "rate", "115200"},
-        {"parity", "RTU parity: N, E or O.", "parity", "N"},
-        {"stop-bits", "RTU stop bits: 1 or 2.", "bits", "1"},
-        {"slave", "RTU slave address the device answers to.", "id", "1"},
-        {"device-id", "Device type id of the report slave id answer.", "id",
+        {"baud", "RTU baud rate (default 115200).", "rate", "115200"},
+        {"parity", "RTU parity: N, E or O (default N).", "parity", "N"},
+        {"stop-bits", "RTU stop bits: 1 or 2 (default 1).", "bits", "1"},
+        {"slave", "RTU slave address the device answers to (default 1; TCP answers every unit id).", "id",
+         "1"},
+        {"device-id", "Device type id of the report slave id answer (default 42).", "id",
          QString::number(defaultDeviceId)},
-        {"run-indicator", "Run indicator byte of the report slave id answer.", "byte",
+        {"run-indicator", "Run indicator byte of the report slave id answer (default 255).", "byte",
          QString::number(runIndicatorOn)},
-        {"id-text", "Text of the report slave id answer; \\xNN, \\n, \\t and \\\\ name bytes.", "text",
-         defaultIdText},
+        {"id-text",
+         QStringLiteral("Text of the report slave id answer (default \"%1\"); \\xNN, \\n, \\t and \\\\ "
+                        "name bytes.")
+             .arg(defaultIdText),
+         "text", defaultIdText},
         {"report-hex", "The whole report slave id data as hex bytes (overrides the three above).", "hex"},
-        {"fault", "Misbehave: " + Faults::modeNames() + ".", "mode", "none"},
-        {"delay", "Answer this many milliseconds late.", "ms", "0"},
+        {"fault",
+         "Misbehave: " + Faults::modeNames() +
+             " (default none). short answers one register fewer than asked (a write echoes one "
+             "fewer); malformed answers with another function code; bad-crc matters on RTU only.",
+         "mode", "none"},
+        {"delay", "Answer this many milliseconds late (default 0).", "ms", "0"},
+        {"log-requests", "Print one line per request on standard output (tests count them)."},
         {"control",
          "Before every answer read faults from FILE, lines fault=MODE and delay=MS; "
          "a missing file means the faults given at start.",
@@ -110,6 +119,7 @@ bool DevsimOptions::parse(const QStringList &arguments, DevsimOptions *options, 
     options->report = buildReport(parser);
     options->faults.delayMs = qMax(0, parser.value("delay").toInt());
     options->controlFile = parser.value("control");
+    options->logRequests = parser.isSet("log-requests");
     if (!Faults::parseMode(parser.value("fault"), &options->faults.mode)) {
         *message = "--fault wants one of: " + Faults::modeNames();
         return false;

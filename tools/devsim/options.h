@@ -20,6 +20,7 @@ struct DevsimOptions
     QByteArray report; // report slave id data: device type id, run indicator, text
     Faults faults;
     QString controlFile; // re-read before every answer
+    bool logRequests = false;
 
     // Fills options from the arguments; on a mistake returns false with a message.
     static bool parse(const QStringList &arguments, DevsimOptions *options, QString *message);

@@ -8,9 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
-RtuServer::RtuServer(RequestProcessor *processor, FaultControl *faults)
+RtuServer::RtuServer(RequestProcessor *processor, FaultControl *faults, bool logRequests)
     : m_processor(processor)
     , m_faults(faults)
+    , m_logRequests(logRequests)
 {}
 
 RtuServer::~RtuServer()
@@ -30,7 +31,7 @@ bool RtuServer::start(const DevsimOptions &options, QString *message)
         return false;
     }
     m_thread = std::thread([this, ctx] {
-        ModbusSession(ctx, true, m_processor, m_faults).run();
+        ModbusSession(ctx, true, m_processor, m_faults, m_logRequests).run();
         modbus_close(ctx);
         modbus_free(ctx);
     });

@@ -13,13 +13,14 @@ struct DevsimOptions;
 class RtuServer
 {
 public:
-    RtuServer(RequestProcessor *processor, FaultControl *faults);
+    RtuServer(RequestProcessor *processor, FaultControl *faults, bool logRequests);
     ~RtuServer();
     bool start(const DevsimOptions &options, QString *message);
 
 private:
     RequestProcessor *m_processor;
     FaultControl *m_faults;
+    bool m_logRequests;
     std::thread m_thread;
 };
 

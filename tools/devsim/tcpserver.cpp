@@ -24,9 +24,10 @@ int boundPort(int socket)
 }
 } // namespace
 
-TcpServer::TcpServer(RequestProcessor *processor, FaultControl *faults)
+TcpServer::TcpServer(RequestProcessor *processor, FaultControl *faults, bool logRequests)
     : m_processor(processor)
     , m_faults(faults)
+    , m_logRequests(logRequests)
 {}
 
 TcpServer::~TcpServer()
@@ -66,7 +67,7 @@ void TcpServer::acceptLoop()
         std::thread([this, client] {
             modbus_t *ctx = modbus_new_tcp(m_address.toLatin1().constData(), 0);
             modbus_set_socket(ctx, client);
-            ModbusSession(ctx, false, m_processor, m_faults).run();
+            ModbusSession(ctx, false, m_processor, m_faults, m_logRequests).run();
             modbus_close(ctx);
             modbus_free(ctx);
         }).detach();

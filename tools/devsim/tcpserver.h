@@ -13,7 +13,7 @@ class RequestProcessor;
 class TcpServer
 {
 public:
-    TcpServer(RequestProcessor *processor, FaultControl *faults);
+    TcpServer(RequestProcessor *processor, FaultControl *faults, bool logRequests);
     ~TcpServer();
     // Listens and starts accepting; returns the port listened on, or -1 with a message.
     int start(const QString &address, int port, QString *message);
@@ -23,6 +23,7 @@ private:
 
     RequestProcessor *m_processor;
     FaultControl *m_faults;
+    bool m_logRequests;
     QString m_address;
     int m_listenSocket = -1;
     std::thread m_thread;
