@@ -53,7 +53,7 @@ private slots:
         QVERIFY(m_line.start());
         const QString config = m_dir.filePath("ports.ini");
         QSettings ports(config, QSettings::IniFormat);
-        ports.setValue("serial/extraPorts", QStringList{"LPT1", m_line.first()});
+        ports.setValue("serial/extraPorts", QStringList{"/nonexistent/vexo-tty", "LPT1", m_line.first()});
         ports.sync();
         QModBus0::setPortsConfigFile(config);
         QVERIFY(m_devsim.start({"--tcp", "127.0.0.1:0", "--rtu", m_line.second(), "--slave", "1", "--id-text",
@@ -92,6 +92,10 @@ private slots:
             QCOMPARE(engine.connectModbus(badBaud), QByteArray("{\"error\":\"Baud rate error!\"}"));
         }
         QVERIFY(engine.getPortSettings().endsWith("\"isConnected\":false}}"));
+        t_GetArray missingDevice = serialParams("/nonexistent/vexo-tty");
+        QCOMPARE(engine.connectModbus(missingDevice),
+                 QByteArray("{\"error\":\"Could not connect to serial port!\"}"));
+        QCOMPARE(read(engine, readParams(8, 2)), QByteArray("{\"error\":\"Not connected\"}"));
 
         // A part of the enumerated name is enough; mode 7 is 8N1 and stored as given.
         t_GetArray partial = serialParams("ptyA", "12", "7");
