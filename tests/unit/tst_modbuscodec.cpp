@@ -29,23 +29,6 @@ private slots:
         QCOMPARE(RegisterCodec::formatFixed(std::numeric_limits<double>::infinity(), 2), QByteArray("inf"));
     }
 
-    void sizesTransfersFromTypeAndWidths()
-    {
-        RegisterLayout layout;
-        layout.valuesCnt = 3;
-        QCOMPARE(layout.registerCount(), 3);
-        layout.valSize = 32;
-        QCOMPARE(layout.registerCount(), 6);
-        layout.valSize = 16;
-        for (const char *type : {"float1234", "float4321", "long"}) {
-            layout.regType = type;
-            QCOMPARE(layout.registerCount(), 6);
-        }
-        layout.regSize = 32;
-        layout.valSize = 32;
-        QCOMPARE(layout.registerCount(), 3);
-    }
-
     void encodesOnlyTheRegistersOfTheRequest()
     {
         RegisterLayout layout;

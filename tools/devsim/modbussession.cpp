@@ -16,6 +16,7 @@ namespace {
 constexpr int rtuHeader = 1;
 constexpr int rtuChecksum = 2;
 constexpr int tcpHeader = 7;
+constexpr unsigned long idleAfterLineErrorMs = 10;
 
 void logRequest(const QByteArray &pdu)
 {
@@ -57,6 +58,9 @@ void ModbusSession::run()
         // A broken request on a serial line is skipped; a closed TCP client ends the session.
         if (length == -1 && (!m_rtu || errno == EBADF))
             return;
+        // A line that keeps failing outright (not a bad frame) must not spin the processor.
+        if (length == -1 && errno < MODBUS_ENOBASE)
+            QThread::msleep(idleAfterLineErrorMs);
     }
 }
 
