@@ -17,6 +17,7 @@ constexpr uint8_t exceptionFlag = 0x80;
 constexpr int bytesPerRegister32 = 4;
 constexpr int maxRead32 = MODBUS_MAX_READ_REGISTERS / 2;
 constexpr int maxWrite32 = MODBUS_MAX_WRITE_REGISTERS / 2;
+constexpr int rtuHeaderLength = 1;
 
 QString &configuredPortsFile()
 {
@@ -30,6 +31,15 @@ int reportTimeOut(int result)
     if (result == -1 && errno == ETIMEDOUT)
         errno = QModBus0::timedOutErrno;
     return result;
+}
+
+// A serial answer that came after its time-out still waits in the line's buffer and would
+// be taken for the answer to the next request: drop it first. A TCP link is fresh for
+// every transaction.
+void discardLateAnswers(modbus_t *ctx)
+{
+    if (::modbus_get_header_length(ctx) == rtuHeaderLength)
+        ::modbus_flush(ctx);
 }
 
 int failWith(int error)
@@ -63,6 +73,7 @@ int wordAt(const uint8_t *at)
 // errno set; an exception answer becomes the library's exception errno.
 int transact(modbus_t *ctx, const uint8_t *request, int requestLength, uint8_t *answer, const uint8_t **pdu)
 {
+    discardLateAnswers(ctx);
     if (::modbus_send_raw_request(ctx, request, requestLength) == -1)
         return reportTimeOut(-1);
     const int length = ::modbus_receive_confirmation(ctx, answer);
@@ -140,11 +151,13 @@ int modbus_set_timeout_end(modbus_t *ctx, const struct timeval *timeout)
 
 int modbus_read_registers(modbus_t *ctx, int address, int count, uint16_t *dest)
 {
+    discardLateAnswers(ctx);
     return reportTimeOut(::modbus_read_registers(ctx, address, count, dest));
 }
 
 int modbus_write_registers(modbus_t *ctx, int address, int count, const uint16_t *data)
 {
+    discardLateAnswers(ctx);
     return reportTimeOut(::modbus_write_registers(ctx, address, count, data));
 }
 
@@ -204,6 +217,7 @@ int modbus_write_registers_32(modbus_t *ctx, int address, int count, const uint3
 
 int modbus_report_slave_id(modbus_t *ctx, int maxDest, uint8_t *dest)
 {
+    discardLateAnswers(ctx);
     const int count = reportTimeOut(::modbus_report_slave_id(ctx, maxDest, dest));
     // An empty report is no identification; say so rather than leave a stale errno.
     if (count == 0)

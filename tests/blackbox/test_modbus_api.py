@@ -66,7 +66,7 @@ class ModbusOverHttpTest(unittest.TestCase):
 
     def test_serial_line_through_the_api(self):
         reply = ajax(self.vexo, {"func": "connect", "connType": "serial", "portSelect": self.line.first,
-                                 "slaveID": 1, "baudRate": 9, "mode": 3, "timeout": 20})[2]
+                                 "slaveID": 1, "baudRate": 9, "mode": 3, "timeout": 100})[2]
         self.assertEqual(reply, b'{"ok":"Connected with serial port."}')
         self.assertEqual(ajax(self.vexo, {"func": "writeRegisters", "regAddr": 500, "valuesCnt": 2,
                                           "regVals": urllib.parse.quote("[7,-7]")})[2],
@@ -85,7 +85,7 @@ class ModbusOverHttpTest(unittest.TestCase):
         self.assertEqual(ajax(self.vexo, tcp_connect_params(self.device.port))[2],
                          b'{"ok":"Connected with Modbus TCP."}')
         # Late, but within the library's half-second wait for a TCP answer.
-        self.device.set_fault("none", delay_ms=350)
+        self.device.set_fault("none", delay_ms=250)
         results = {}
 
         def read(name, address):
@@ -101,8 +101,9 @@ class ModbusOverHttpTest(unittest.TestCase):
         second.join(20)
         self.assertEqual(results["first"][0], b"[42]")
         self.assertEqual(results["second"][0], b"[7]")
-        # The second read could only start once the first had its answer: a whole read later.
-        self.assertGreaterEqual(results["second"][1] - results["first"][1], 0.4)
+        # The second read could only start once the first had its answer: a whole read
+        # (100 ms wait and 250 ms delay) later.
+        self.assertGreaterEqual(results["second"][1] - results["first"][1], 0.33)
 
 
 if __name__ == "__main__":

@@ -35,7 +35,7 @@ private:
                               {"slaveID", "1"},
                               {"baudRate", baud},
                               {"mode", mode},
-                              {"timeout", "20"}});
+                              {"timeout", "100"}});
     }
 
     void connectEngine(ModbusEngine &engine)
@@ -101,7 +101,7 @@ private slots:
         t_GetArray partial = serialParams("ptyA", "12", "7");
         QCOMPARE(engine.connectModbus(partial), connectedText);
         QVERIFY(engine.getPortSettings().contains(
-            "\"userSettings\":{\"port\":\"ptyA\",\"slaveID\":1,\"baudRate\":12,\"mode\":7,\"timeout\":20,"));
+            "\"userSettings\":{\"port\":\"ptyA\",\"slaveID\":1,\"baudRate\":12,\"mode\":7,\"timeout\":100,"));
         QVERIFY(engine.getPortSettings().endsWith("\"connectionType\":\"serial\",\"isConnected\":true}}"));
         QCOMPARE(read(engine, readParams(8, 2)), QByteArray("[42,7]"));
         QCOMPARE(engine.disconnectModbus(), QByteArray("{\"ok\":\"Disconnected\"}"));
@@ -164,6 +164,17 @@ private slots:
         m_devsim.setFault("none");
         QCOMPARE(read(engine, readParams(8, 1)), QByteArray("[42]"));
         QVERIFY(engine.getPortSettings().endsWith("\"isConnected\":true}}"));
+    }
+
+    void lateAnswerIsNotTakenForTheNextRequest()
+    {
+        ModbusEngine engine;
+        connectEngine(engine);
+        m_devsim.setFault("none", 1300);
+        QCOMPARE(read(engine, readParams(8, 1)), timeoutError);
+        m_devsim.setFault("none");
+        QTest::qWait(500); // the late answer for register 8 arrives meanwhile
+        QCOMPARE(read(engine, readParams(9, 1)), QByteArray("[7]"));
     }
 
     void identifiesTheSlave()
