@@ -7,7 +7,8 @@ import os
 import socket
 import unittest
 
-from desktopsupport import StandIns, XServer, port_is_closed, successor, wait_until, LOCK_NAME
+from desktopsupport import (StandIns, XServer, port_is_closed, successor, wait_for_log, wait_until,
+                            LOCK_NAME)
 from vexotest import VexoInstance, write_ini
 
 
@@ -91,7 +92,7 @@ class StartupBrowserTest(unittest.TestCase):
 
         restarted, browser = self.start(args=("-r",))
         restarted.start()
-        self.assertTrue(wait_until(lambda: "ServiceHelper" in restarted.log_text()))
+        wait_for_log(restarted, "!!!!loadLanguage:")
         self.assertFalse(wait_until(lambda: browser.read(), timeout=1.0))
 
         with socket.socket() as taken:
@@ -99,7 +100,7 @@ class StartupBrowserTest(unittest.TestCase):
             taken.listen(1)
             busy, browser = self.start(args=(), port=taken.getsockname()[1])
             busy.start(wait=False)
-            self.assertTrue(wait_until(lambda: "ServiceHelper" in busy.log_text()))
+            wait_for_log(busy, "!!!!loadLanguage:")
             self.assertFalse(wait_until(lambda: browser.read(), timeout=1.0))
             self.assertIsNone(busy.process.poll())  # keeps running so the port can be changed
 
@@ -110,6 +111,8 @@ class StartupLanguageTest(unittest.TestCase):
         env = {"LC_ALL": locale, "LANG": locale}
         vexo = VexoInstance(config=config, env=env)
         self.addCleanup(vexo.cleanup)
+        # The listener opens before the tray menu stores the language.
+        wait_for_log(vexo, "!!!!loadLanguage:")
         parser = configparser.ConfigParser()
         parser.read(os.path.join(vexo.dir, "config.ini"), encoding="utf-8")
         return parser.get("other", "prefLang", fallback=None), vexo.log_text()

@@ -1,0 +1,123 @@
+// The tray menu as the assembled service uses it: the start-up browser and the Quit entry,
+// with the real listener on loopback.
+#include "creator.h"
+#include "httplistener.h"
+#include "traymenu.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <QtTest>
+
+namespace {
+class BrowserRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    BrowserRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
+    ~BrowserRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+bool portAccepts(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(1000);
+}
+} // namespace
+
+class TestTrayMenuAssembly : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void startupBrowserOnlyWhenListeningAndNotRestarted();
+    void quitEntryClosesPortAndEndsEventLoop();
+
+private:
+    QString writeConfig(quint16 port);
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+void TestTrayMenuAssembly::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+}
+
+QString TestTrayMenuAssembly::writeConfig(quint16 port)
+{
+    const QString path = m_dir->filePath("config.ini");
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue("listener/host", "127.0.0.1");
+    settings.setValue("listener/port", port);
+    settings.setValue("listener/minThreads", 1);
+    settings.setValue("docroot/path", m_dir->path());
+    settings.setValue("other/prefLang", "en");
+    return path;
+}
+
+void TestTrayMenuAssembly::startupBrowserOnlyWhenListeningAndNotRestarted()
+{
+    BrowserRecorder browser;
+    const quint16 port = freePort();
+    {
+        Creator creator(writeConfig(port), false);
+        QVERIFY(creator.listener()->isListening());
+        QCOMPARE(browser.urls, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port))});
+    }
+    browser.urls.clear();
+    {
+        Creator creator(writeConfig(port), true);
+        QVERIFY(creator.listener()->isListening());
+        QVERIFY(browser.urls.isEmpty());
+    }
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost));
+    {
+        Creator creator(writeConfig(taken.serverPort()), false);
+        QVERIFY(!creator.listener()->isListening());
+        QVERIFY(browser.urls.isEmpty());
+        QVERIFY(creator.trayMenu());
+    }
+}
+
+void TestTrayMenuAssembly::quitEntryClosesPortAndEndsEventLoop()
+{
+    const quint16 port = freePort();
+    Creator creator(writeConfig(port), true);
+    QVERIFY(portAccepts(port));
+    QPointer<TrayMenu> menu = creator.trayMenu();
+    QVERIFY(menu);
+    const QList<QAction *> entries = menu->findChild<QSystemTrayIcon *>()->contextMenu()->actions();
+    QTimer::singleShot(0, entries.last(), &QAction::trigger);
+    QTimer limit;
+    connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    limit.start(5000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(creator.listener(), nullptr);
+    QVERIFY(!portAccepts(port));
+    // The menu goes with the event loop, before the application object does.
+    QTRY_VERIFY(menu.isNull());
+}
+
+QTEST_MAIN(TestTrayMenuAssembly)
+#include "tst_traymenu_assembly.moc"
