@@ -51,25 +51,25 @@ void IpcHelper::onNewConnection()
 
 void IpcHelper::onReadyRead()
 {
-    // Read from the client that has data; without a signal sender, from the current one.
-    auto *client = qobject_cast<QLocalSocket *>(sender());
-    if (!client)
-        client = m_client;
-    if (!client)
-        return;
-    execute(client->readAll().trimmed());
+    if (QLocalSocket *client = signallingClient())
+        execute(client->readAll().trimmed());
 }
 
 void IpcHelper::onDisconnected()
 {
-    auto *client = qobject_cast<QLocalSocket *>(sender());
-    if (!client)
-        client = m_client;
+    QLocalSocket *client = signallingClient();
     if (!client)
         return;
     if (client == m_client)
         m_client = nullptr;
     client->deleteLater();
+}
+
+QLocalSocket *IpcHelper::signallingClient() const
+{
+    // The client whose signal we serve; without a signal sender, the current one.
+    auto *client = qobject_cast<QLocalSocket *>(sender());
+    return client ? client : m_client;
 }
 
 void IpcHelper::execute(const QByteArray &command)

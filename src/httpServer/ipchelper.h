@@ -26,6 +26,7 @@ public slots:
     void onDisconnected();
 
 private:
+    QLocalSocket *signallingClient() const;
     void execute(const QByteArray &command);
     void openBrowserAtConfiguredPort();
 

@@ -8,6 +8,7 @@ import socket
 import subprocess
 import tempfile
 import time
+import unittest
 
 from vexotest import VexoInstance
 
@@ -157,3 +158,22 @@ class XServer:
         if self.process.poll() is None:
             self.process.terminate()
             self.process.wait(10)
+
+
+class DesktopTestCase(unittest.TestCase):
+    """Tests whose vexo runs on a private X display (see XServer), shared by the class."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.xserver = XServer()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.xserver.stop()
+
+    def stand_in_browser(self):
+        """A recording xdg-open, and the environment that puts it and the display to use."""
+        browser = StandIns()
+        self.addCleanup(browser.cleanup)
+        browser.add("xdg-open")
+        return browser, dict(self.xserver.env(), PATH=browser.path_env())

@@ -4,7 +4,7 @@ import os
 import signal
 import unittest
 
-from desktopsupport import (HeldLock, StandIns, XServer, ipc_connect, is_open, successor,
+from desktopsupport import (HeldLock, StandIns, DesktopTestCase, ipc_connect, is_open, successor,
                             wait_for_log, wait_until, LOCK_NAME)
 from vexotest import VexoInstance, read_http_response, wait_for_port
 
@@ -76,27 +76,14 @@ class InstanceReplacementTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(second.tmp, LOCK_NAME)))
 
 
-class IpcCommandTest(unittest.TestCase):
+class IpcCommandTest(DesktopTestCase):
     """Commands sent by a test client; "show" needs a desktop whose services start a browser,
     so the instance runs on a private X display with a stand-in xdg-open on its PATH."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.xserver = XServer()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.xserver.stop()
-
     def setUp(self):
-        self.browser = StandIns()
-        self.browser.add("xdg-open")
-        env = dict(self.xserver.env(), PATH=self.browser.path_env())
+        self.browser, env = self.stand_in_browser()
         self.vexo = VexoInstance(env=env)
-
-    def tearDown(self):
-        self.vexo.cleanup()
-        self.browser.cleanup()
+        self.addCleanup(self.vexo.cleanup)
 
     def test_show_unknown_and_restart(self):
         with ipc_connect(self.vexo.tmp) as client:
@@ -116,15 +103,9 @@ class IpcCommandTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.vexo.tmp, LOCK_NAME)))
 
 
-class UnreplaceableInstanceTest(unittest.TestCase):
+class UnreplaceableInstanceTest(DesktopTestCase):
     """A lock held by a live process that does not answer on IPC cannot be taken over: the
     user is told so and the program ends with status 1."""
-
-    def setUp(self):
-        self.xserver = XServer()
-
-    def tearDown(self):
-        self.xserver.stop()
 
     def test_message_box_then_exit_status_1(self):
         vexo = VexoInstance(env=self.xserver.env(), start=False)

@@ -7,7 +7,7 @@ import os
 import socket
 import unittest
 
-from desktopsupport import (StandIns, XServer, port_is_closed, successor, wait_for_log, wait_until,
+from desktopsupport import (StandIns, DesktopTestCase, port_is_closed, successor, wait_for_log, wait_until,
                             LOCK_NAME)
 from vexotest import VexoInstance, write_ini
 
@@ -59,23 +59,12 @@ class PrivilegedLaunchTest(unittest.TestCase):
         self.launch("runAutoUpdate", os.path.join("www", "root", "Vexo_setup.exe"))
 
 
-class StartupBrowserTest(unittest.TestCase):
+class StartupBrowserTest(DesktopTestCase):
     """The start-up browser needs a desktop whose services start one: a private X display
     with a stand-in xdg-open."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.xserver = XServer()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.xserver.stop()
-
     def start(self, args, port=None):
-        browser = StandIns()
-        self.addCleanup(browser.cleanup)
-        browser.add("xdg-open")
-        env = dict(self.xserver.env(), PATH=browser.path_env())
+        browser, env = self.stand_in_browser()
         vexo = VexoInstance(args=args, env=env, start=False)
         self.addCleanup(vexo.cleanup)
         if port is not None:

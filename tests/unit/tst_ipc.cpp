@@ -1,5 +1,6 @@
 // The single-instance guard and the IPC helper, driven in-process with real local sockets
 // and real lock files in a private temporary directory.
+#include "browserrecorder.h"
 #include "instanceguard.h"
 #include "ipchelper.h"
 
@@ -21,18 +22,6 @@
 namespace {
 const QString kProgress = QStringLiteral("Closing...\nPlease wait");
 const QString kNotClosed = QStringLiteral("Not closed");
-
-// Stands in for the user's browser: QDesktopServices hands http URLs to it.
-class BrowserRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    BrowserRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
-    ~BrowserRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
-};
 
 // Runs the application's own event loop until something quits it; 99 means nothing did.
 int runUntilQuit(int limitMs)
@@ -61,6 +50,20 @@ void writeUnheldLockFile(const QString &path)
     file.write(content);
 }
 } // namespace
+
+// The serving instance's side: the IPC server with its helper on a given config.ini.
+struct ServingSide
+{
+    explicit ServingSide(const QString &configPath)
+        : helper(&server, configPath)
+    {
+        listening = IpcHelper::startListening(&server);
+        QObject::connect(&server, &QLocalServer::newConnection, &helper, &IpcHelper::onNewConnection);
+    }
+    QLocalServer server;
+    IpcHelper helper;
+    bool listening = false;
+};
 
 class TestIpc : public QObject
 {
@@ -114,10 +117,8 @@ void TestIpc::commandsAreObeyedAndOthersIgnored()
     QVERIFY(leftover.open(QIODevice::WriteOnly));
     leftover.close();
 
-    QLocalServer server;
-    QVERIFY(IpcHelper::startListening(&server));
-    IpcHelper helper(&server, writeConfig("8123"));
-    connect(&server, &QLocalServer::newConnection, &helper, &IpcHelper::onNewConnection);
+    ServingSide serving(writeConfig("8123"));
+    QVERIFY(serving.listening);
     BrowserRecorder browser;
 
     QLocalSocket client;
@@ -137,9 +138,9 @@ void TestIpc::commandsAreObeyedAndOthersIgnored()
     QLocalSocket second;
     second.connectToServer(IpcHelper::serverName());
     QVERIFY(second.waitForConnected(1000));
-    QTRY_COMPARE(server.findChildren<QLocalSocket *>().size(), 2);
+    QTRY_COMPARE(serving.server.findChildren<QLocalSocket *>().size(), 2);
     client.disconnectFromServer();
-    QTRY_COMPARE(server.findChildren<QLocalSocket *>().size(), 1);
+    QTRY_COMPARE(serving.server.findChildren<QLocalSocket *>().size(), 1);
     second.write("show");
     QTRY_COMPARE(browser.urls.size(), 2);
     QCOMPARE(second.state(), QLocalSocket::ConnectedState);
@@ -154,11 +155,9 @@ void TestIpc::commandsAreObeyedAndOthersIgnored()
 
 void TestIpc::showUsesConfiguredPortOrDefault()
 {
-    QLocalServer server;
-    QVERIFY(IpcHelper::startListening(&server));
     const QString config = writeConfig(QString());
-    IpcHelper helper(&server, config);
-    connect(&server, &QLocalServer::newConnection, &helper, &IpcHelper::onNewConnection);
+    ServingSide serving(config);
+    QVERIFY(serving.listening);
     BrowserRecorder browser;
 
     QLocalSocket client;
@@ -177,10 +176,8 @@ void TestIpc::showUsesConfiguredPortOrDefault()
 
 void TestIpc::shutdownAndRestartEndTheEventLoop()
 {
-    QLocalServer server;
-    QVERIFY(IpcHelper::startListening(&server));
-    IpcHelper helper(&server, writeConfig("8123"));
-    connect(&server, &QLocalServer::newConnection, &helper, &IpcHelper::onNewConnection);
+    ServingSide serving(writeConfig("8123"));
+    QVERIFY(serving.listening);
 
     QCOMPARE(runUntilQuit(200), 99); // nothing asked to quit yet
     for (const QByteArray &command : {QByteArray("shutdown"), QByteArray("restart\n")}) {

@@ -1,5 +1,6 @@
 // The tray menu driven in-process on a real (offscreen) desktop: texts, language storage,
 // the port dialog, the About box and the tray icon's activations.
+#include "browserrecorder.h"
 #include "traymenu.h"
 
 #include <QAction>
@@ -20,18 +21,6 @@
 #include <QtTest>
 
 namespace {
-// Stands in for the user's browser: QDesktopServices hands http URLs to it.
-class BrowserRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    BrowserRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
-    ~BrowserRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
-};
-
 QByteArray fileContent(const QString &path)
 {
     QFile file(path);

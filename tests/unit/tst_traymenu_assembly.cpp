@@ -1,5 +1,6 @@
 // The tray menu as the assembled service uses it: the start-up browser and the Quit entry,
 // with the real listener on loopback.
+#include "browserrecorder.h"
 #include "creator.h"
 #include "httplistener.h"
 #include "traymenu.h"
@@ -18,17 +19,6 @@
 #include <QtTest>
 
 namespace {
-class BrowserRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    BrowserRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
-    ~BrowserRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
-};
-
 quint16 freePort()
 {
     QTcpServer probe;
