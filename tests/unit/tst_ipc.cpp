@@ -74,6 +74,7 @@ private slots:
     void commandsAreObeyedAndOthersIgnored();
     void showUsesConfiguredPortOrDefault();
     void shutdownAndRestartEndTheEventLoop();
+    void listenFailureIsLoggedAndTolerated();
     void freeLockIsTakenAndReleased();
     void runningInstanceIsAskedToQuitWhileProgressShows();
     void silentOwnerLockIsTakenOverWithoutDialog();
@@ -188,6 +189,24 @@ void TestIpc::shutdownAndRestartEndTheEventLoop()
         QVERIFY(client.waitForBytesWritten(1000));
         QCOMPARE(runUntilQuit(3000), 0);
     }
+}
+
+void TestIpc::listenFailureIsLoggedAndTolerated()
+{
+    const QString config = writeConfig("8123");
+    // A local socket's path has room for about a hundred bytes; this directory's is longer.
+    const QString longDir = m_dir->filePath(QString(120, QLatin1Char('d')));
+    QVERIFY(QDir().mkpath(longDir));
+    qputenv("TMPDIR", longDir.toLocal8Bit());
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^\\[1st\\] IPC listen FAILED: \".+\"  name= "
+                                                        "\"VexoAdmin-ipc\"$"));
+    ServingSide serving(config);
+    QVERIFY(!serving.listening);
+    QVERIFY(!serving.server.isListening());
+    // Nothing to obey, and nothing breaks when asked for a connection that is not there.
+    serving.helper.onNewConnection();
+    serving.helper.onReadyRead();
+    serving.helper.onDisconnected();
 }
 
 void TestIpc::freeLockIsTakenAndReleased()
