@@ -169,6 +169,9 @@ void TrayMenu::createMenus()
 
 void TrayMenu::createTrayIcon()
 {
+    // The image lives in the core library, a static one: its resources are linked in only
+    // when something asks for them by name.
+    Q_INIT_RESOURCE(resources);
     m_trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/images/tray_icon2")), this);
     m_trayIcon->setContextMenu(m_contextMenu);
     m_trayIcon->setToolTip(m_application->applicationName() + QStringLiteral(" " VEXO_VERSION));

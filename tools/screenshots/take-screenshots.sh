@@ -56,8 +56,8 @@ write_config() { # language port
 
 free_port() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
 
-shot() { # name
-    sleep 0.7
+shot() { # name [delay]
+    sleep "${2:-0.7}"
     import -window root "$OUT_DIR/$1.png"
     echo "wrote $OUT_DIR/$1.png"
 }
@@ -71,10 +71,17 @@ tray_icon_center() {
 }
 
 start_vexo() { # args...
+    local lines
+    lines=$(wc -l < "$WORK/vexo.log" 2>/dev/null || echo 0)
     "$WORK/vexo" "$@" >> "$WORK/vexo.log" 2>&1 &
     VEXO_PID=$!
     PIDS+=($VEXO_PID)
-    sleep 1.5
+    # Started once the tray menu has set its language (or the guard waits for the user).
+    for _ in $(seq 50); do
+        tail -n +"$((lines + 1))" "$WORK/vexo.log" | grep -qE 'loadLanguage|\[2nd\]' && break
+        sleep 0.1
+    done
+    sleep 0.3
 }
 
 stop_vexo() {
@@ -118,8 +125,9 @@ xdotool key Escape
 stop_vexo
 
 # Start-up balloons: listening (without "-r"), and a port that is already taken.
+# The listening message stays for one second only.
 start_vexo
-shot balloon-listening
+shot balloon-listening 0
 stop_vexo
 /usr/bin/python3 -c 'import socket,time;s=socket.socket();s.bind(("127.0.0.1",'"$PORT"'));s.listen();time.sleep(8)' &
 PIDS+=($!)
