@@ -23,16 +23,6 @@ namespace {
 const QString kProgress = QStringLiteral("Closing...\nPlease wait");
 const QString kNotClosed = QStringLiteral("Not closed");
 
-// Runs the application's own event loop until something quits it; 99 means nothing did.
-int runUntilQuit(int limitMs)
-{
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    limit.start(limitMs);
-    return QCoreApplication::exec();
-}
-
 // A lock file that names this (running) process as owner but holds no file lock, as a
 // freshly crashed owner would look before the lock counts as stale.
 void writeUnheldLockFile(const QString &path)
@@ -73,7 +63,6 @@ private slots:
     void init();
     void commandsAreObeyedAndOthersIgnored();
     void showUsesConfiguredPortOrDefault();
-    void shutdownAndRestartEndTheEventLoop();
     void listenFailureIsLoggedAndTolerated();
     void freeLockIsTakenAndReleased();
     void runningInstanceIsAskedToQuitWhileProgressShows();
@@ -173,22 +162,6 @@ void TestIpc::showUsesConfiguredPortOrDefault()
     client.write("show");
     QTRY_COMPARE(browser.urls.size(), 2);
     QCOMPARE(browser.urls.last(), QUrl("http://127.0.0.1:9001"));
-}
-
-void TestIpc::shutdownAndRestartEndTheEventLoop()
-{
-    ServingSide serving(writeConfig("8123"));
-    QVERIFY(serving.listening);
-
-    QCOMPARE(runUntilQuit(200), 99); // nothing asked to quit yet
-    for (const QByteArray &command : {QByteArray("shutdown"), QByteArray("restart\n")}) {
-        QLocalSocket client;
-        client.connectToServer(IpcHelper::serverName());
-        QVERIFY(client.waitForConnected(1000));
-        client.write(command);
-        QVERIFY(client.waitForBytesWritten(1000));
-        QCOMPARE(runUntilQuit(3000), 0);
-    }
 }
 
 void TestIpc::listenFailureIsLoggedAndTolerated()
