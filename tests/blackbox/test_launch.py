@@ -79,6 +79,13 @@ class StartupBrowserTest(DesktopTestCase):
         records = browser.wait(1)
         self.assertEqual([r["args"] for r in records], [["http://127.0.0.1:%d" % vexo.port]])
 
+        # Only an exact "-r" as the first argument is the restart switch.
+        for args in (("-R",), ("-rx",), ("r",), ("x", "-r")):
+            other, browser = self.start(args=args)
+            other.start()
+            self.assertEqual(len(browser.wait(1)), 1, args)
+            other.cleanup()
+
         restarted, browser = self.start(args=("-r",))
         restarted.start()
         wait_for_log(restarted, "!!!!loadLanguage:")
