@@ -114,13 +114,18 @@ def run_parallel(count, work):
     return errors
 
 
-def wait_until(predicate, timeout, step=0.05):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(step)
-    return predicate()
+def latencies_while(vexo, busy, interval, limit_s):
+    """Asks for one page every `interval` seconds while busy() holds, for at most limit_s;
+    returns how long each answer took. A request that is not served fails the caller."""
+    latencies = []
+    start = time.monotonic()
+    while busy() and time.monotonic() - start < limit_s:
+        t0 = time.monotonic()
+        if not served(vexo):
+            raise AssertionError("a request was not served while the load ran")
+        latencies.append(time.monotonic() - t0)
+        time.sleep(interval)
+    return latencies
 
 
 def fetch(vexo, path, timeout=5.0):

@@ -9,7 +9,7 @@ import unittest
 import urllib.parse
 
 from devsim import Devsim, PtyPair
-from loadkit import report, served
+from loadkit import latencies_while, report, served
 from vexotest import VexoInstance, read_http_response
 
 # Registers 100-109 of the simulated device hold their own address.
@@ -67,12 +67,7 @@ class SlowDeviceUnderLoad(unittest.TestCase):
             for t in threads:
                 t.start()
             # Everything that does not need the device is served meanwhile.
-            latencies = []
-            while any(t.is_alive() for t in threads) and time.monotonic() - start < LOCK_WAIT_S + 20:
-                t0 = time.monotonic()
-                self.assertTrue(served(vexo))
-                latencies.append(time.monotonic() - t0)
-                time.sleep(0.25)
+            latencies = latencies_while(vexo, lambda: any(t.is_alive() for t in threads), 0.25, LOCK_WAIT_S + 20)
             for t in threads:
                 t.join(5)
             elapsed = time.monotonic() - start

@@ -3,8 +3,9 @@ handler, drop the half-received upload and go on serving. Bounded in count and t
 import time
 import unittest
 
-from loadkit import (REPLY_413, abort_connection, all_served, exchange, multipart, read_until_closed, report, run_parallel,
-                     served, upload_leftovers, wait_until)
+from httpwire import wait_until
+from loadkit import (REPLY_413, abort_connection, all_served, exchange, multipart, read_until_closed, report,
+                     run_parallel, served, upload_leftovers)
 from vexotest import VexoInstance
 
 MAX_THREADS = 5

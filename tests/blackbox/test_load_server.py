@@ -6,8 +6,10 @@ import threading
 import time
 import unittest
 
-from loadkit import (REPLY_413, REPLY_503, abort_connection, all_served, exchange, fetch, read_until_closed, report, run_parallel,
-                     sanitized, served, thread_count, upload_of_size, vmrss_kb, wait_until)
+from httpwire import wait_until
+from loadkit import (REPLY_413, REPLY_503, abort_connection, all_served, exchange, fetch, latencies_while,
+                     read_until_closed, report, run_parallel, sanitized, served, thread_count, upload_of_size,
+                     vmrss_kb)
 from vexotest import VexoInstance, read_http_response
 
 
@@ -74,12 +76,7 @@ class SlowClients(unittest.TestCase):
             threads = [threading.Thread(target=trickle_headers), threading.Thread(target=trickle_body)]
             for t in threads:
                 t.start()
-            latencies = []
-            for _ in range(8):
-                t0 = time.monotonic()
-                self.assertTrue(served(vexo))
-                latencies.append(time.monotonic() - t0)
-                time.sleep(0.4)
+            latencies = latencies_while(vexo, lambda: any(t.is_alive() for t in threads), 0.4, 20)
             for t in threads:
                 t.join(30)
             data, cut_after = outcome["headers"]
