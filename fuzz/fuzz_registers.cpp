@@ -76,12 +76,6 @@ void checkRoundTrip(const RegisterLayout &layout, const QList<QByteArray> &value
 }
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
-{
-    startFuzzApplication((*argv)[0]);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 4)

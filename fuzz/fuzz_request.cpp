@@ -110,12 +110,6 @@ void inspect(const HttpRequest &request)
 }
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
-{
-    startFuzzApplication((*argv)[0]);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)

@@ -20,12 +20,6 @@ void fail(const char *what)
 }
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
-{
-    startFuzzApplication((*argv)[0]);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<int>(size));

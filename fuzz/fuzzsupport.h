@@ -23,6 +23,14 @@ inline void startFuzzApplication(const char *program)
     });
 }
 
+// Each fuzz target is one translation unit that includes this header once: the fuzzer calls
+// this before the first input.
+extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
+{
+    startFuzzApplication((*argv)[0]);
+    return 0;
+}
+
 // A broken invariant is a finding: say which, and stop so the fuzzer keeps the input.
 [[noreturn]] inline void fuzzFailure(const char *target, const char *what)
 {
