@@ -103,18 +103,27 @@ bool HttpRequest::readLine(QIODevice *socket, QByteArray &line)
 {
     // A line read asks for one byte more than still fits; the device returns one byte
     // less than asked, so at least two must be asked for to make progress at all.
-    const qint64 askFor = m_maxSize - m_currentSize + 1;
-    if (askFor < 2) {
+    const qint64 allowed = m_maxSize - m_currentSize + 1;
+    if (allowed < 2) {
         abortTooManyBytes();
         return false;
     }
-    m_lineBuffer += socket->readLine(askFor);
+    // Never more than is there: a line read sets aside room for as many bytes as it asks for.
+    appendLine(socket, qMin(allowed, qMax<qint64>(2, socket->bytesAvailable() + 1)));
     m_currentSize += m_lineBuffer.size();
     if (!isLineComplete(m_lineBuffer))
         return false;
     line = m_lineBuffer.trimmed();
     m_lineBuffer.clear();
     return true;
+}
+
+void HttpRequest::appendLine(QIODevice *socket, qint64 maxSize)
+{
+    const auto kept = m_lineBuffer.size();
+    m_lineBuffer.resize(kept + int(maxSize));
+    const qint64 read = socket->readLine(m_lineBuffer.data() + kept, maxSize);
+    m_lineBuffer.resize(kept + int(qMax<qint64>(0, read)));
 }
 
 void HttpRequest::readRequest(QIODevice *socket)

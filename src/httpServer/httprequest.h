@@ -58,6 +58,7 @@ private:
     void readMultiPartBody(QIODevice *socket);
     bool openBodyFile();
     bool readLine(QIODevice *socket, QByteArray &line);
+    void appendLine(QIODevice *socket, qint64 maxSize);
     void finishHeaders();
     void abortTooManyBytes();
     void abortUnstorableBody();
