@@ -56,8 +56,9 @@ bool isLineComplete(const QByteArray &buffer)
 
 HttpRequest::HttpRequest(const QSettings *settings)
 {
-    m_maxSize = settings->value("maxRequestSize", "16000").toLongLong();
-    m_maxMultiPartSize = settings->value("maxMultiPartSize", "1000000").toLongLong();
+    m_maxSize = settings->value(QStringLiteral("maxRequestSize"), QStringLiteral("16000")).toLongLong();
+    m_maxMultiPartSize =
+        settings->value(QStringLiteral("maxMultiPartSize"), QStringLiteral("1000000")).toLongLong();
 }
 
 HttpRequest::~HttpRequest()
