@@ -242,6 +242,10 @@ QByteArray DeviceFinder::getSearchedDevices()
 void DeviceFinder::stopSearching()
 {
     m_helper->kill();
+    // A closed socket would bind itself anew to any address on the next burst.
+    const QList<QTimer *> bursts = findChildren<QTimer *>();
+    for (QTimer *burst : bursts)
+        burst->stop();
     for (QUdpSocket *socket : std::as_const(m_sockets))
         socket->close();
 }
