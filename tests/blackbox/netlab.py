@@ -90,6 +90,8 @@ class DiscoveryLab:
             if peer.poll() is None:
                 peer.kill()
             peer.wait()
+            if peer.stdout:
+                peer.stdout.close()
         self.peers = []
         for ns in (self.devices, self.searcher):
             subprocess.run(["ip", "netns", "del", ns], capture_output=True)

@@ -17,11 +17,14 @@ import subprocess
 import sys
 import threading
 import time
+import warnings
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult
 
 SMTPS_PORT = 465
+# aiosmtpd's own use of its deprecated session field, not ours.
+warnings.filterwarnings("ignore", message="Session.login_data is deprecated")
 
 
 def make_certificate(folder):
