@@ -1,6 +1,7 @@
 """Device search through the AJAX API, with vexo and the devices in namespaces of their own."""
 import os
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -14,14 +15,22 @@ class DiscoveryTest(unittest.TestCase):
     def setUp(self):
         self.lab = DiscoveryLab()
         self.addCleanup(self.lab.close)
-        self.vexo = VexoInstance(start=False)
+        self.peer_log = os.path.join(self.lab_dir(), "peer.log")
+
+    def lab_dir(self):
+        folder = tempfile.mkdtemp(prefix="vexo-discovery-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", folder])
+        return folder
+
+    def start_vexo(self, config=None):
+        """vexo inside the searcher namespace."""
+        self.vexo = VexoInstance(config=config, start=False)
         self.addCleanup(self.vexo.cleanup)
         self.vexo.log = open(self.vexo.log_path, "wb")
         self.vexo.process = subprocess.Popen(self.lab.in_searcher([self.vexo.exe] + self.vexo.args),
                                              cwd=self.vexo.dir, env=self.vexo.env,
                                              stdout=self.vexo.log, stderr=subprocess.STDOUT)
         self.lab.wait_for_http(self.vexo.url("/ajax.html"), self.vexo.process)
-        self.peer_log = os.path.join(self.vexo.dir, "peer.log")
 
     def ajax(self, func):
         return self.lab.curl(self.vexo.url("/ajax.html?func=" + func))
@@ -33,6 +42,7 @@ class DiscoveryTest(unittest.TestCase):
 
     def test_one_device_answering_every_request_is_listed_once_then_collected(self):
         self.lab.start_peer([("10.231.0.2", b"Meter\r\n00:11:22:33:44:55\r\n502\r\n7")], self.peer_log)
+        self.start_vexo()
         self.assertEqual(self.search(), b'[{"ip":"10.231.0.2","mac":"00:11:22:33:44:55",'
                                         b'"modbusid":"7","name":"Meter","port":"502"}]')
         with open(self.peer_log) as f:
@@ -52,6 +62,7 @@ class DiscoveryTest(unittest.TestCase):
             ("10.231.0.4", b"only\ntwo"),
             ("10.231.0.4", b"\0\0 \r\n"),
         ], self.peer_log)
+        self.start_vexo()
         self.assertEqual(self.search(),
                          b'[{"ip":"10.231.0.2","mac":"mac-a","modbusid":"1","name":"Alpha","port":"502"},'
                          b'{"ip":"10.231.0.3","mac":"mac-b","modbusid":"1","name":"Beta","port":"70000"},'
@@ -63,10 +74,19 @@ class DiscoveryTest(unittest.TestCase):
     def test_a_new_search_replaces_the_old_one(self):
         # The name carries the request's number: the first answer of a search wins.
         self.lab.start_peer([("10.231.0.2", b"Dev{n}\nmac\n502\n1")], self.peer_log)
+        self.start_vexo()
         self.assertEqual(self.ajax("startSearchingDevices"), b"ok")
         time.sleep(BOTH_BURSTS)
         self.assertEqual(self.search(),
                          b'[{"ip":"10.231.0.2","mac":"mac","modbusid":"1","name":"Dev5","port":"502"}]')
+
+    def test_a_search_outlives_its_retired_connection_thread(self):
+        # The pool retires every idle connection thread at once; curl's connection has ended
+        # long before the bursts leave.
+        self.lab.start_peer([("10.231.0.2", b"Meter\nmac\n502\n7")], self.peer_log)
+        self.start_vexo({"listener": {"minThreads": 0, "cleanupInterval": 50}})
+        self.assertEqual(self.search(),
+                         b'[{"ip":"10.231.0.2","mac":"mac","modbusid":"7","name":"Meter","port":"502"}]')
 
     def test_the_simulator_answers_as_a_device(self):
         devsim = os.path.join(BUILD_DIR, "vexo-devsim")
@@ -77,7 +97,7 @@ class DiscoveryTest(unittest.TestCase):
         sim = self.lab.start_in_devices([devsim, "--tcp-port", str(port), "--discovery-name", "Simulated meter",
                                          "--discovery-mac", "02:00:00:00:00:09", "--discovery-unit-id", "9"],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(0.5)
+        self.start_vexo()
         self.assertIsNone(sim.poll())
         self.assertEqual(self.search(), b'[{"ip":"10.231.0.2","mac":"02:00:00:00:00:09","modbusid":"9",'
                                         b'"name":"Simulated meter","port":"1502"}]')
