@@ -79,9 +79,9 @@ Updates::Updates(QSettings *settings, QObject *parent)
     connect(m_fileClient, &QNetworkAccessManager::finished, this, &Updates::fileDownloadFinished);
 }
 
-void Updates::setCheckTimeLimit(int ms)
+void Updates::setTimeLimit(int ms)
 {
-    m_checkTimeLimitMs = ms;
+    m_timeLimitMs = ms;
 }
 
 QByteArray Updates::check4Updates(t_GetArray &params)
@@ -100,7 +100,7 @@ QByteArray Updates::check4Updates(t_GetArray &params)
     limit.setSingleShot(true);
     connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
     connect(&limit, &QTimer::timeout, &wait, &QEventLoop::quit);
-    limit.start(m_checkTimeLimitMs);
+    limit.start(m_timeLimitMs);
     wait.exec();
 
     const bool timedOut = !limit.isActive();
@@ -205,7 +205,10 @@ void Updates::downloadNextFile()
 
 QNetworkReply *Updates::get(QNetworkAccessManager *client, const QString &url)
 {
-    QNetworkReply *reply = client->get(requestFor(url));
+    QNetworkRequest request = requestFor(url);
+    // A server that stops sending must not hold the update "In progress" for ever.
+    request.setTransferTimeout(m_timeLimitMs);
+    QNetworkReply *reply = client->get(request);
     reply->setProperty("run", m_chainRun);
     return reply;
 }

@@ -20,7 +20,8 @@ class Updates : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int defaultCheckTimeLimitMs = 20000;
+    // The whole check may take this long; a list or file download may sit idle this long.
+    static constexpr int defaultTimeLimitMs = 20000;
 
     Updates(QSettings *settings, QObject *parent = nullptr);
 
@@ -28,9 +29,8 @@ public:
     QByteArray startUpdating(t_GetArray &params);
     QByteArray getUpdateStatus();
 
-    // How long a check waits for the server; the default holds outside of tests.
-    void setCheckTimeLimit(int ms);
-    QString temporaryDirectory() const { return m_tmpDir; }
+    // The default holds outside of tests.
+    void setTimeLimit(int ms);
 
 public slots:
     void fileListDownloadFinished(QNetworkReply *reply);
@@ -52,7 +52,7 @@ private:
     void setOutcome(int run, const QByteArray &statusText);
 
     QString m_updateServer;
-    std::atomic<int> m_checkTimeLimitMs{defaultCheckTimeLimitMs};
+    std::atomic<int> m_timeLimitMs{defaultTimeLimitMs};
     QNetworkAccessManager *m_fileListClient;
     QNetworkAccessManager *m_fileClient;
     QString m_docRoot;

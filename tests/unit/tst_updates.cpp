@@ -243,13 +243,24 @@ private slots:
         UpdateServerProcess silent({"--check-hang"});
         REQUIRE_SERVER(silent);
         Site site(silent.baseUrl());
-        QCOMPARE(int(Updates::defaultCheckTimeLimitMs), 20000);
-        site.updates->setCheckTimeLimit(300);
+        QCOMPARE(int(Updates::defaultTimeLimitMs), 20000);
+        site.updates->setTimeLimit(300);
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(site.check("{}"), connectError);
         QVERIFY2(timer.elapsed() >= 250 && timer.elapsed() < 5000,
                  qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void endsAStalledDownload()
+    {
+        UpdateServerProcess stalling({"--hang-files"});
+        REQUIRE_SERVER(stalling);
+        stalling.addFile("modules/meter/a.js", "never sent");
+        Site site(stalling.baseUrl());
+        site.updates->setTimeLimit(300);
+        site.start(R"(["meter"])");
+        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), replyError, 5000);
     }
 
     void keepsGoingAfterABrokenFileList()

@@ -68,6 +68,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, self.server.file_list(query.get("moduleName", [""])[0]))
             return
         marker = "/files/"
+        if marker in url.path and self.server.options.hang_files:
+            self.server.stopping.wait()
+            self.close_connection = True
+            return
         if marker in url.path:
             data = self.server.file(urllib.parse.unquote(url.path.split(marker, 1)[1]))
             if data is not None:
@@ -139,6 +143,7 @@ def parse_options(argv):
     parser.add_argument("--check-file", help="answer checks with this file instead of check.json")
     parser.add_argument("--check-status", type=int, default=200, help="HTTP status of the check answer")
     parser.add_argument("--check-hang", action="store_true", help="never answer a check")
+    parser.add_argument("--hang-files", action="store_true", help="never answer a file download")
     parser.add_argument("--log", help="append every request as one JSON line to this file")
     parser.add_argument("--verbose", action="store_true")
     return parser.parse_args(argv)
