@@ -151,7 +151,8 @@ void captureMessage(QtMsgType type, const QMessageLogContext &context, const QSt
 {
     if (message.startsWith("DeviceFinder"))
         capturedLog << message;
-    previousHandler(type, context, message);
+    if (previousHandler)
+        previousHandler(type, context, message);
 }
 } // namespace
 
