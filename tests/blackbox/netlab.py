@@ -33,6 +33,8 @@ class DiscoveryLab:
             ip("netns", "add", self.devices)
             ip("-n", self.searcher, "link", "add", "vxs", "type", "veth", "peer", "name", "vxd", "netns", self.devices)
             ip("-n", self.searcher, "addr", "add", SEARCHER_IP + "/24", "brd", "+", "dev", "vxs")
+            # A link-local address that must get no socket of its own.
+            ip("-n", self.searcher, "addr", "add", "169.254.7.7/16", "brd", "+", "dev", "vxs")
             for address in DEVICE_IPS:
                 ip("-n", self.devices, "addr", "add", address + "/24", "brd", "+", "dev", "vxd")
             for ns, link in ((self.searcher, "vxs"), (self.devices, "vxd")):

@@ -16,15 +16,15 @@ import ssl
 import subprocess
 import sys
 import threading
+import logging
 import time
-import warnings
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult
 
 SMTPS_PORT = 465
-# aiosmtpd's own use of its deprecated session field, not ours.
-warnings.filterwarnings("ignore", message="Session.login_data is deprecated")
+# aiosmtpd warns about its own use of a deprecated session field on every login.
+logging.getLogger("mail.log").setLevel(logging.ERROR)
 
 
 def make_certificate(folder):

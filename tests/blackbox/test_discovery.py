@@ -41,18 +41,34 @@ class DiscoveryTest(unittest.TestCase):
         return self.ajax("getSearchedDevices")
 
     def test_one_device_answering_every_request_is_listed_once_then_collected(self):
-        self.lab.start_peer([("10.231.0.2", b"Meter\r\n00:11:22:33:44:55\r\n502\r\n7")], self.peer_log)
+        answer = b"Meter\r\n00:11:22:33:44:55\r\n502\r\n7"
+        self.lab.start_peer([("10.231.0.2", answer)], self.peer_log)
         self.start_vexo()
         self.assertEqual(self.search(), b'[{"ip":"10.231.0.2","mac":"00:11:22:33:44:55",'
                                         b'"modbusid":"7","name":"Meter","port":"502"}]')
+        # Two bursts, each to the global and the subnet broadcast address, with the one-byte request.
         with open(self.peer_log) as f:
-            destinations = [line.split()[2] for line in f]
-        self.assertEqual(destinations, ["255.255.255.255", "10.231.0.255"] * 2)
+            requests = [line.split() for line in f]
+        self.assertEqual([r[2] for r in requests], ["255.255.255.255", "10.231.0.255"] * 2)
+        self.assertEqual({(r[0], r[3]) for r in requests}, {("10.231.0.1", "44")})
         # Collected once: the next collection finds no search.
         self.assertEqual(self.ajax("getSearchedDevices"), b"[]")
+
         log = self.vexo.log_text()
-        self.assertIn('DeviceFinder socket created: "vxs" local ip: "10.231.0.1" broadcast: "10.231.0.255"', log)
-        self.assertIn('DeviceFinder::getSearchedDevices() devices.size(): 1', log)
+        self.assertEqual(log.count("DeviceFinder socket created:"), 1)  # none for lo or 169.254.7.7
+        for line in (
+                'DeviceFinder socket created: "vxs" local ip: "10.231.0.1" broadcast: "10.231.0.255"',
+                'DeviceFinder global broadcast sent: "vxs" local ip: "10.231.0.1" to: "255.255.255.255"',
+                'DeviceFinder subnet broadcast sent: "vxs" local ip: "10.231.0.1" to: "10.231.0.255"',
+                'DeviceFinder response from: "10.231.0.2" received on local ip: "10.231.0.1" size: "%d" '
+                'raw hex: "%s"' % (len(answer), answer.hex()),
+                'DeviceFinder payload: "Meter\\r\\n00:11:22:33:44:55\\r\\n502\\r\\n7"',
+                'DeviceFinder parsed lines: ("Meter", "00:11:22:33:44:55", "502", "7")',
+                'DeviceFinder parsed full device response: name: "Meter" ip: "10.231.0.2" '
+                'mac: "00:11:22:33:44:55" port: 502 id: 7',
+                'DeviceFinder::getSearchedDevices() devices.size(): 1',
+                'DeviceFinder JSON result: "[{\\"ip\\":\\"10.231.0.2\\",'):
+            self.assertIn(line, log)
 
     def test_several_devices_with_loose_answers(self):
         self.lab.start_peer([
@@ -68,6 +84,7 @@ class DiscoveryTest(unittest.TestCase):
                          b'{"ip":"10.231.0.3","mac":"mac-b","modbusid":"1","name":"Beta","port":"70000"},'
                          b'{"ip":"10.231.0.3","mac":"mac-c","modbusid":"3","name":"Gamma","port":"1502"}]')
         log = self.vexo.log_text()
+        self.assertIn('DeviceFinder parsed lines: ("Alpha", "mac-a", "abc", "0")', log)
         self.assertIn('DeviceFinder invalid response from: "10.231.0.4" payload: "only\\ntwo"', log)
         self.assertIn('DeviceFinder empty datagram from: "10.231.0.4"', log)
 

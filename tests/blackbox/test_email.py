@@ -43,9 +43,9 @@ class EmailTest(unittest.TestCase):
             self.skipTest("no SMTPS mailbox on port 465 (needs root): %s" % error)
         self.addCleanup(self.mailbox.stop)
 
-    def start(self, password=PASSWORD):
+    def start(self, password=PASSWORD, env=None):
         vexo = VexoInstance(config={"email": {"server": self.mailbox.host, "from": USER, "password": password,
-                                              "to": RECIPIENT}})
+                                              "to": RECIPIENT}}, env=env)
         self.addCleanup(vexo.cleanup)
         return vexo
 
@@ -90,6 +90,13 @@ class EmailTest(unittest.TestCase):
         self.assertEqual(self.mailbox.messages(), [])
         # A failure does not hold back the next attempt.
         self.assertEqual(self.send(vexo), b'{"status":"err!"}')
+
+    def test_a_missing_tool_is_reported(self):
+        vexo = self.start(env={"PATH": "/nonexistent"})
+        self.assertEqual(self.send(vexo), b'{"status":"err!"}')
+        with open(os.path.join(vexo.dir, "emailError.txt"), "rb") as f:
+            self.assertIn(b"curl: not found", f.read())
+        self.assertEqual(self.mailbox.messages(), [])
 
     def test_the_fourth_mail_of_a_run_is_dropped(self):
         vexo = self.start()
