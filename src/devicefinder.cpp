@@ -183,12 +183,18 @@ void DeviceFinder::readDatagram(QUdpSocket *socket)
 
 void DeviceFinder::datagramToDevice(const QString &sender, const QString &payload)
 {
+    if (const std::optional<FoundDevice> device = parseAnswer(sender, payload))
+        addDevice(device->name, device->ip, device->port, device->mac, device->modbusid);
+}
+
+std::optional<FoundDevice> DeviceFinder::parseAnswer(const QString &sender, const QString &payload)
+{
     QString cleaned = payload;
     cleaned.remove(QChar(0));
     cleaned = cleaned.trimmed();
     if (cleaned.isEmpty()) {
         qDebug() << "DeviceFinder empty datagram from:" << sender;
-        return;
+        return std::nullopt;
     }
     static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
     QStringList lines = cleaned.split(lineBreaks, Qt::SkipEmptyParts);
@@ -197,15 +203,14 @@ void DeviceFinder::datagramToDevice(const QString &sender, const QString &payloa
     logLines(lines);
     if (lines.size() < answerLines) {
         qDebug() << "DeviceFinder invalid response from:" << sender << "payload:" << cleaned;
-        return;
+        return std::nullopt;
     }
-    const QString &name = lines.at(0);
-    const QString &mac = lines.at(1);
-    const qint32 port = positiveOr(lines.at(2), defaultPort);
-    const qint32 modbusid = positiveOr(lines.at(3), defaultUnitId);
+    const FoundDevice device{lines.at(0), sender, lines.at(1), positiveOr(lines.at(2), defaultPort),
+                             positiveOr(lines.at(3), defaultUnitId)};
     qDebug() << "DeviceFinder parsed full device response:"
-             << "name:" << name << "ip:" << sender << "mac:" << mac << "port:" << port << "id:" << modbusid;
-    addDevice(name, sender, port, mac, modbusid);
+             << "name:" << device.name << "ip:" << sender << "mac:" << device.mac << "port:" << device.port
+             << "id:" << device.modbusid;
+    return device;
 }
 
 void DeviceFinder::addDevice(const QString &name, const QString &ip, qint32 port, const QString &mac,

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QVector>
 
+#include <optional>
+
 class QNetworkAddressEntry;
 class QNetworkInterface;
 class QProcess;
@@ -33,6 +35,9 @@ public:
     ~DeviceFinder() override;
 
     void datagramToDevice(const QString &sender, const QString &payload);
+    // Reads one answer, logging as it goes; no device for an empty or short answer.
+    // Needs no finder, so it can be tried without any network traffic.
+    static std::optional<FoundDevice> parseAnswer(const QString &sender, const QString &payload);
     void addDevice(const QString &name, const QString &ip, qint32 port, const QString &mac, qint32 modbusid);
     // Thread-safe; ends the search. Answers that arrive afterwards are not listed.
     QByteArray getSearchedDevices();
