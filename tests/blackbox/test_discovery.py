@@ -8,7 +8,7 @@ import unittest
 from netlab import DiscoveryLab
 from vexotest import BUILD_DIR, VexoInstance
 
-BOTH_BURSTS = 1.3  # the two bursts leave 500 and 800 ms after the start
+BOTH_BURSTS = 1.6  # the two bursts leave 500 and 800 ms after the start
 
 
 class DiscoveryTest(unittest.TestCase):

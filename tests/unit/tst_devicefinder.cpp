@@ -140,7 +140,7 @@ private:
 // Both bursts have gone out and been answered.
 void waitForBothBursts()
 {
-    QTest::qWait(1300);
+    QTest::qWait(1600);
 }
 
 } // namespace
