@@ -52,6 +52,7 @@ public:
             {"-n", devices, "link", "set", "lo", "up"},
             {"-n", searcher, "link", "set", "vxs", "up"},
             {"-n", devices, "link", "set", "vxd", "up"},
+            {"netns", "exec", devices, "true"}, // some containers refuse to enter namespaces
         };
         for (const QStringList &step : steps) {
             if (!run(step, &failure))
