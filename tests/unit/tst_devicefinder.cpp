@@ -26,8 +26,9 @@ bool run(const QStringList &arguments, QString *failure)
     ip.start("ip", arguments);
     if (ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0)
         return true;
-    *failure = "ip " + arguments.join(' ') + ": " + QString::fromLocal8Bit(ip.readAll()).trimmed() +
-               ip.errorString();
+    const QString output =
+        ip.error() == QProcess::FailedToStart ? ip.errorString() : QString::fromLocal8Bit(ip.readAll());
+    *failure = "ip " + arguments.join(' ') + ": " + output.trimmed();
     return false;
 }
 
