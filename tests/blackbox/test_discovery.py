@@ -1,4 +1,5 @@
 """Device search through the AJAX API, with vexo and the devices in namespaces of their own."""
+import json
 import os
 import subprocess
 import tempfile
@@ -105,20 +106,22 @@ class DiscoveryTest(unittest.TestCase):
         self.assertEqual(self.search(),
                          b'[{"ip":"10.231.0.2","mac":"mac","modbusid":"7","name":"Meter","port":"502"}]')
 
-    def test_the_simulator_answers_as_a_device(self):
+    def test_the_simulator_is_found_and_connected_to(self):
         devsim = os.path.join(BUILD_DIR, "vexo-devsim")
-        help_text = subprocess.run([devsim, "--help"], capture_output=True, text=True).stdout
-        if "--discovery-name" not in help_text:
-            self.skipTest("vexo-devsim has no discovery options in this build")
-        port = 1502
-        sim = self.lab.start_in_devices([devsim, "--tcp-port", str(port), "--discovery-name", "Simulated meter",
+        sim = self.lab.start_in_devices([devsim, "--tcp", "10.231.0.2:1502", "--discovery-name", "Simulated meter",
                                          "--discovery-mac", "02:00:00:00:00:09", "--discovery-unit-id", "9"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.addCleanup(sim.stdout.close)
+        self.assertEqual(sim.stdout.readline().strip(), "listening on tcp 10.231.0.2:1502")
+        self.assertEqual(sim.stdout.readline().strip(), "answering device searches on udp 30303")
         self.start_vexo()
-        self.assertIsNone(sim.poll())
-        self.assertEqual(self.search(), b'[{"ip":"10.231.0.2","mac":"02:00:00:00:00:09","modbusid":"9",'
-                                        b'"name":"Simulated meter","port":"1502"}]')
-
+        found = self.search()
+        self.assertEqual(found, b'[{"ip":"10.231.0.2","mac":"02:00:00:00:00:09","modbusid":"9",'
+                                b'"name":"Simulated meter","port":"1502"}]')
+        device = json.loads(found)[0]
+        self.assertEqual(self.ajax("connect&connType=tcp&ipAddres_tcp=%s&port_tcp=%s&slaveID=%s&timeout=1000"
+                                   % (device["ip"], device["port"], device["modbusid"])),
+                         b'{"ok":"Connected with Modbus TCP."}')
 
 class WithoutSearchTest(unittest.TestCase):
     def test_collecting_without_a_search_gives_an_empty_list(self):
