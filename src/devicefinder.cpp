@@ -67,8 +67,6 @@ DeviceFinder::DeviceFinder(QObject *parent)
     scheduleBurst(secondBurstMs);
 }
 
-DeviceFinder::~DeviceFinder() = default;
-
 void DeviceFinder::startHelper()
 {
     // The helper is optional; whether it started is deliberately not checked.

@@ -10,7 +10,6 @@
 class QNetworkAddressEntry;
 class QNetworkInterface;
 class QProcess;
-class QTimer;
 class QUdpSocket;
 
 // One device that answered a search.
@@ -32,7 +31,6 @@ public:
     static constexpr quint16 discoveryPort = 30303;
 
     explicit DeviceFinder(QObject *parent = nullptr);
-    ~DeviceFinder() override;
 
     void datagramToDevice(const QString &sender, const QString &payload);
     // Reads one answer, logging as it goes; no device for an empty or short answer.

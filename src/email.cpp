@@ -62,7 +62,7 @@ QByteArray Email::sendEmail(t_GetArray &params)
     if (seconds >= 1 && seconds < minSecondsBetweenSends)
         return R"({"status":"time","timeleft":")" + QByteArray::number(minSecondsBetweenSends - seconds) +
                "\"}";
-    if (m_sent.loadAcquire() >= maxSendsPerRun) {
+    if (m_sent >= maxSendsPerRun) {
         // Answered as sent, so the page does not insist.
         QThread::msleep(dropPauseMs);
         return R"({"status":"ok!"})";
@@ -92,10 +92,10 @@ qint64 Email::secondsSinceLastSend(const QDateTime &now) const
 
 void Email::rememberSend(const QDateTime &now)
 {
-    const int sent = m_sent.fetchAndAddOrdered(1) + 1;
+    ++m_sent;
     QSettings settings;
     settings.setValue("time", now);
-    settings.setValue("how_many_email_send", sent);
+    settings.setValue("how_many_email_send", m_sent);
 }
 
 QString Email::commandLine() const

@@ -3,7 +3,6 @@
 
 #include "getarray.h"
 
-#include <QAtomicInt>
 #include <QDateTime>
 #include <QMutex>
 #include <QObject>
@@ -30,9 +29,9 @@ private:
 
     QString m_configPath;
     QStringList m_arguments;
-    QAtomicInt m_sent;
-    // Sends share the message file and the stored time; one at a time.
+    // Sends share the message file, the stored time and the count; one at a time.
     QMutex m_sendLock;
+    int m_sent = 0; // successful sends in this run
 };
 
 #endif // EMAIL_H
