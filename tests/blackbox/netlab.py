@@ -20,10 +20,23 @@ def ip(*args):
         raise OSError("ip %s: %s" % (" ".join(args), result.stderr.strip()))
 
 
+def remove_orphans():
+    """Namespaces left behind by a run that was killed before it could clean up."""
+    try:
+        names = os.listdir("/run/netns")
+    except OSError:
+        return
+    for name in names:
+        parts = name.split("-")
+        if name.startswith("vexo-bb-") and len(parts) == 5 and not os.path.exists("/proc/" + parts[2]):
+            subprocess.run(["ip", "netns", "del", name], capture_output=True)
+
+
 class DiscoveryLab:
     """Raises unittest.SkipTest where namespaces cannot be made (not root, no iproute2)."""
 
     def __init__(self):
+        remove_orphans()
         tag = "%d-%d" % (os.getpid(), int(time.monotonic() * 1000) % 100000)
         self.searcher = "vexo-bb-%s-s" % tag
         self.devices = "vexo-bb-%s-d" % tag

@@ -32,6 +32,18 @@ bool run(const QStringList &arguments, QString *failure)
     return false;
 }
 
+// Namespaces left behind by a run that was killed before it could clean up.
+void removeOrphans()
+{
+    const QStringList names = QDir("/run/netns").entryList({"vexo-df-*"}, QDir::Files);
+    for (const QString &name : names) {
+        const QString pid = name.section('-', 2, 2);
+        QString ignored;
+        if (!QFileInfo::exists("/proc/" + pid))
+            run({"netns", "del", name}, &ignored);
+    }
+}
+
 class Lab
 {
 public:
@@ -39,6 +51,7 @@ public:
         : searcher(QString("vexo-df-%1-s").arg(getpid()))
         , devices(QString("vexo-df-%1-d").arg(getpid()))
     {
+        removeOrphans();
         const QList<QStringList> steps = {
             {"netns", "add", searcher},
             {"netns", "add", devices},
