@@ -3,7 +3,7 @@
 (function () {
   'use strict';
   const V = window.Vexo;
-  const R = V.registerValues;
+  let R; // the shared value helpers, taken at init: scripts load in any order
   const MIN_INTERVAL_MS = 200;
   const MAX_CHART_SERIES = 8;
 
@@ -370,6 +370,7 @@
     titleKey: 'reg.tab',
     init(panel) {
       root = panel;
+      R = V.registerValues;
       chart = new V.LineChart($('#reg-chart'));
       chart.emptyText = V.t('reg.chartEmpty');
       chart.draw();

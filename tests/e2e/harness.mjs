@@ -1,0 +1,153 @@
+// Starts the real pieces for the browser tests: a private vexo, the device simulator on
+// loopback, and Debian's Chromium driven headless. Everything listens on 127.0.0.1 only.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+export const SOURCE_DIR = process.env.VEXO_SOURCE_DIR || path.resolve(here, '..', '..');
+export const BUILD_DIR = process.env.VEXO_BUILD_DIR || path.join(SOURCE_DIR, 'build');
+export const ARTIFACTS_DIR = process.env.VEXO_E2E_ARTIFACTS || path.join(BUILD_DIR, 'e2e-artifacts');
+export const CHROMIUM = process.env.VEXO_CHROMIUM || '/usr/bin/chromium';
+
+export function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+export async function waitForPort(port, child, timeoutMs = 10000) {
+  const deadline = Date.now() + timeoutMs;
+  while (Date.now() < deadline) {
+    if (child && child.exitCode !== null) throw new Error(`${child.spawnfile} ended with ${child.exitCode} before listening`);
+    const open = await new Promise((resolve) => {
+      const socket = net.connect({ host: '127.0.0.1', port }, () => {
+        socket.end();
+        resolve(true);
+      });
+      socket.once('error', () => resolve(false));
+    });
+    if (open) return;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  throw new Error(`nothing listens on 127.0.0.1:${port}`);
+}
+
+function logTo(child, file) {
+  const out = fs.createWriteStream(file);
+  child.stdout.pipe(out);
+  child.stderr.pipe(out);
+  return file;
+}
+
+async function stopChild(child) {
+  if (!child || child.exitCode !== null || child.signalCode !== null) return;
+  const ended = new Promise((resolve) => child.once('exit', resolve));
+  child.kill('SIGTERM');
+  const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
+  await ended;
+  clearTimeout(timer);
+}
+
+function writeIni(file, groups) {
+  const text = Object.entries(groups)
+    .map(([group, keys]) => `[${group}]\n` + Object.entries(keys).map(([k, v]) => `${k}=${v}\n`).join(''))
+    .join('\n');
+  fs.writeFileSync(file, text);
+}
+
+/* One private vexo: its own copy of the executable beside its own config.ini, a copy of the
+ * bundled document root, and private HOME, XDG_CONFIG_HOME (settings store) and TMPDIR. */
+export async function startVexo(extraConfig = {}) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-e2e-'));
+  const port = await freePort();
+  const home = path.join(dir, 'home');
+  const tmp = path.join(dir, 'tmp');
+  fs.mkdirSync(home);
+  fs.mkdirSync(tmp);
+  fs.cpSync(path.join(SOURCE_DIR, 'www'), path.join(dir, 'www'), { recursive: true });
+  const exe = path.join(dir, 'vexo');
+  fs.copyFileSync(path.join(BUILD_DIR, 'vexo'), exe);
+  fs.chmodSync(exe, 0o755);
+  const groups = {
+    listener: { host: '127.0.0.1', port, readTimeout: 10000 },
+    docroot: { path: 'www', cacheTime: 1000 },
+  };
+  Object.entries(extraConfig).forEach(([group, keys]) => (groups[group] = Object.assign(groups[group] || {}, keys)));
+  writeIni(path.join(dir, 'config.ini'), groups);
+  const env = Object.assign({}, process.env, {
+    HOME: home,
+    XDG_CONFIG_HOME: path.join(home, '.config'),
+    TMPDIR: tmp,
+    QT_QPA_PLATFORM: 'offscreen',
+  });
+  const child = spawn(exe, ['-r'], { cwd: dir, env, stdio: ['ignore', 'pipe', 'pipe'] });
+  const log = logTo(child, path.join(dir, 'vexo.log'));
+  await waitForPort(port, child);
+  return {
+    dir,
+    port,
+    log,
+    url: (p = '/') => `http://127.0.0.1:${port}${p}`,
+    async stop() {
+      await stopChild(child);
+    },
+    cleanup() {
+      fs.rmSync(dir, { recursive: true, force: true });
+    },
+  };
+}
+
+export async function startDevsim(args = []) {
+  const port = await freePort();
+  const child = spawn(path.join(BUILD_DIR, 'vexo-devsim'), ['--tcp', `127.0.0.1:${port}`, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
+  const log = logTo(child, path.join(os.tmpdir(), `vexo-devsim-e2e-${port}.log`));
+  await waitForPort(port, child);
+  return {
+    port,
+    log,
+    async stop() {
+      await stopChild(child);
+    },
+  };
+}
+
+/* A real headless Chromium with a fresh profile; downloads are accepted. */
+export async function launchBrowser() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-e2e-profile-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    acceptDownloads: true,
+    viewport: { width: 1280, height: 900 },
+    locale: 'en-US',
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+      '--no-first-run', '--disable-sync'],
+  });
+  return {
+    context,
+    async close() {
+      await context.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+export async function screenshot(page, name) {
+  fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
+  await page.screenshot({ path: path.join(ARTIFACTS_DIR, name + '.png'), fullPage: true });
+}
+
+export function keepLog(file, name) {
+  fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
+  if (fs.existsSync(file)) fs.copyFileSync(file, path.join(ARTIFACTS_DIR, name));
+}
