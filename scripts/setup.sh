@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
     qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev)
 TEST_PACKAGES=(python3 python3-pymodbus socat poppler-utils curl openssl iproute2
-    python3-aiosmtpd stunnel4 xvfb)
+    python3-aiosmtpd stunnel4 xvfb chromium)
 
 packages=("${RUN_PACKAGES[@]}")
 [ "${1:-}" = "--test" ] && packages+=("${TEST_PACKAGES[@]}")
@@ -22,6 +22,19 @@ if [ ${#missing[@]} -gt 0 ]; then
     [ "$(id -u)" -ne 0 ] && SUDO="sudo"
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The browser tests drive Chromium through playwright-core from npm (no browser download).
+if [ "${1:-}" = "--test" ]; then
+    if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+        SUDO=""
+        [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+        $SUDO apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
+    fi
+    if [ ! tests/e2e/node_modules/.package-lock.json -nt tests/e2e/package-lock.json ]; then
+        (cd tests/e2e && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+    fi
 fi
 
 BUILD_DIR=${BUILD_DIR:-build}
