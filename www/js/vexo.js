@@ -285,6 +285,11 @@
 
   Vexo.showError = function showError(box, error) {
     Vexo.showStatus(box, 'error', error.message, error.raw);
+    if (error.raw === '{"error":"Not connected"}' && Vexo.showModule) {
+      const go = Vexo.el('button', { type: 'button', className: 'btn secondary small', text: translate('common.connectFirst') });
+      go.addEventListener('click', () => Vexo.showModule('connection'));
+      box.insertBefore(go, box.querySelector('.status-raw'));
+    }
   };
 
   Vexo.clearStatus = function clearStatus(box) {
