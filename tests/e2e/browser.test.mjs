@@ -71,6 +71,17 @@ describe('Vexo in the browser', () => {
     await page.selectOption('#lang-select', 'en');
     assert.equal(await page.textContent('#conn-connect'), 'Connect');
 
+    // The tabs work from the keyboard: arrows move between them, End jumps to the last.
+    await page.focus('#tab-connection');
+    await page.keyboard.press('ArrowRight');
+    assert.equal(await page.getAttribute('#tab-registers', 'aria-selected'), 'true');
+    assert.equal(await page.isVisible('#module-registers'), true);
+    assert.equal(await page.isVisible('#module-connection'), false);
+    await page.keyboard.press('End');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'tab-about');
+    await page.keyboard.press('Home');
+    assert.equal(await page.getAttribute('#tab-connection', 'aria-selected'), 'true');
+
     await page.click('#tab-about');
     await page.waitForSelector('#about-facts:not([hidden])', WAIT);
     assert.match(await page.textContent('#about-ver'), /^\d+\.\d+\.\d+$/);

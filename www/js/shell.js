@@ -99,15 +99,25 @@
 
   /* ---------- loading ---------- */
 
-  async function loadModule(name, files, panel) {
-    const html = (files.html || []).slice().sort();
-    for (const file of html) {
-      const fragment = await fetchFragment('modules/' + name + '/' + file);
-      panel.insertAdjacentHTML('beforeend', fragment);
+  // After a module update the browser must not use its cached copies of the old files.
+  function cacheSuffix() {
+    let token = null;
+    try {
+      token = window.sessionStorage.getItem('vexo.modulesVersion');
+    } catch (e) {
+      token = null;
     }
-    (files.css || []).slice().sort().forEach((file) => loadStyle('modules/' + name + '/' + file));
+    return token ? '?v=' + encodeURIComponent(token) : '';
+  }
+
+  async function loadModule(name, files, panel) {
+    const url = (file) => 'modules/' + name + '/' + file + cacheSuffix();
+    for (const file of (files.html || []).slice().sort()) {
+      panel.insertAdjacentHTML('beforeend', await fetchFragment(url(file)));
+    }
+    (files.css || []).slice().sort().forEach((file) => loadStyle(url(file)));
     // Scripts only register themselves; init runs after all are in, so their order is free.
-    for (const file of (files.js || []).slice().sort()) await loadScript('modules/' + name + '/' + file);
+    for (const file of (files.js || []).slice().sort()) await loadScript(url(file));
   }
 
   function showShellError(text, raw) {

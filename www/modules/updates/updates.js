@@ -155,7 +155,14 @@
       $('#upd-check').addEventListener('click', check);
       $('#upd-start').addEventListener('click', start);
       $('#upd-refresh').addEventListener('click', loadInstalled);
-      $('#upd-reload').addEventListener('click', () => location.reload());
+      $('#upd-reload').addEventListener('click', () => {
+        try {
+          window.sessionStorage.setItem('vexo.modulesVersion', String(Date.now()));
+        } catch (e) {
+          /* without storage the browser may show the old files until its cache expires */
+        }
+        location.reload();
+      });
       loadInstalled();
     },
   });
