@@ -1,16 +1,43 @@
 #ifndef HTTPLISTENER_H
 #define HTTPLISTENER_H
 
+#include "httpconnectionhandler.h"
+
 #include <QTcpServer>
 
+class HttpConnectionHandlerPool;
 class HttpRequestHandler;
 class QSettings;
 
+// Accepts connections on the main thread and hands each one to an idle connection handler;
+// answers 503 itself when every handler is busy. Listens as soon as it is constructed.
 class HttpListener : public QTcpServer
 {
     Q_OBJECT
+    Q_DISABLE_COPY(HttpListener)
 public:
     HttpListener(QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent = nullptr);
+    ~HttpListener() override;
+
+    void listen();
+    HttpConnectionHandlerPool *pool() const { return m_pool; }
+
+signals:
+    void handleConnection(tSocketDescriptor socketDescriptor);
+
+public slots:
+    void close();
+    void onAboutToQuit();
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+
+private:
+    void rejectConnection(qintptr socketDescriptor);
+
+    QSettings *m_settings;
+    HttpRequestHandler *m_requestHandler;
+    HttpConnectionHandlerPool *m_pool = nullptr;
 };
 
 #endif // HTTPLISTENER_H

@@ -15,7 +15,14 @@ class HttpRequest
 {
     Q_DISABLE_COPY(HttpRequest)
 public:
-    enum RequestStatus { AwaitingRequestLine, AwaitingHeader, AwaitingBody, Complete, Aborted };
+    enum RequestStatus
+    {
+        AwaitingRequestLine,
+        AwaitingHeader,
+        AwaitingBody,
+        Complete,
+        Aborted
+    };
 
     explicit HttpRequest(const QSettings *settings);
     virtual ~HttpRequest();
@@ -45,10 +52,19 @@ private:
     void readRequest(QIODevice *socket);
     void readHeader(QIODevice *socket);
     void readBody(QIODevice *socket);
+    void readPlainBody(QIODevice *socket);
+    void readMultiPartBody(QIODevice *socket);
     bool readLine(QIODevice *socket, QByteArray &line);
+    void finishHeaders();
+    void abortTooManyBytes();
     void decodeRequestParams();
     void extractCookies();
     void parseMultiPartFile();
+    void readPartHeader(QByteArray &fieldName, QByteArray &fileName);
+    bool readPartContent(const QByteArray &fieldName, const QByteArray &fileName);
+    static QTemporaryFile *newUploadFile();
+    void storeFormField(const QByteArray &fieldName, QByteArray value);
+    void storeUploadedFile(const QByteArray &fieldName, const QByteArray &fileName, QTemporaryFile *upload);
 
     QMultiMap<QByteArray, QByteArray> m_headers;
     QMultiMap<QByteArray, QByteArray> m_parameters;

@@ -1,17 +1,134 @@
 #include "httpresponse.h"
 
-HttpResponse::HttpResponse(QTcpSocket *socket) : m_socket(socket) {}
-void HttpResponse::setHeader(const QByteArray &name, const QByteArray &value) { m_headers.insert(name, value); }
-void HttpResponse::setHeader(const QByteArray &name, int value) { m_headers.insert(name, QByteArray::number(value)); }
-QMap<QByteArray, QByteArray> &HttpResponse::headers() { return m_headers; }
+#include <QTcpSocket>
+
+HttpResponse::HttpResponse(QTcpSocket *socket)
+    : m_socket(socket)
+{}
+
+void HttpResponse::setHeader(const QByteArray &name, const QByteArray &value)
+{
+    m_headers.insert(name, value);
+}
+
+void HttpResponse::setHeader(const QByteArray &name, int value)
+{
+    m_headers.insert(name, QByteArray::number(value));
+}
+
+QMap<QByteArray, QByteArray> &HttpResponse::headers()
+{
+    return m_headers;
+}
+
 void HttpResponse::setStatus(int statusCode, const QByteArray &description)
 {
     m_statusCode = statusCode;
     m_statusText = description;
 }
-int HttpResponse::getStatusCode() const { return m_statusCode; }
-void HttpResponse::write(const QByteArray &, bool lastPart) { m_sentLastPart = lastPart; }
-bool HttpResponse::hasSentLastPart() const { return m_sentLastPart; }
-void HttpResponse::setCookie(const HttpCookie &cookie) { m_cookies.insert(cookie.getName(), cookie); }
-QMap<QByteArray, HttpCookie> &HttpResponse::cookies() { return m_cookies; }
-void HttpResponse::redirect(const QByteArray &) {}
+
+int HttpResponse::getStatusCode() const
+{
+    return m_statusCode;
+}
+
+bool HttpResponse::hasSentLastPart() const
+{
+    return m_sentLastPart;
+}
+
+void HttpResponse::setCookie(const HttpCookie &cookie)
+{
+    if (!cookie.getName().isEmpty())
+        m_cookies.insert(cookie.getName(), cookie);
+}
+
+QMap<QByteArray, HttpCookie> &HttpResponse::cookies()
+{
+    return m_cookies;
+}
+
+void HttpResponse::redirect(const QByteArray &url)
+{
+    setStatus(303, "See Other");
+    setHeader("Location", url);
+    write("Redirect", true);
+}
+
+void HttpResponse::write(const QByteArray &data, bool lastPart)
+{
+    if (m_sentLastPart)
+        return;
+    // The headers travel together with the first piece of body: one write, one packet
+    // for a small reply.
+    QByteArray out;
+    if (!m_sentHeaders) {
+        chooseFraming(data, lastPart);
+        out = headerBytes();
+        m_sentHeaders = true;
+    }
+    const QByteArray transferEncoding = m_headers.value("Transfer-Encoding");
+    if (transferEncoding == "chunked" || transferEncoding == "Chunked") {
+        if (!data.isEmpty())
+            out += QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
+        if (lastPart)
+            out += "0\r\n\r\n";
+        writeToSocket(out);
+    } else {
+        out += data;
+        writeToSocket(out);
+        // Without a length only the end of the connection tells where the body ends.
+        if (lastPart && !m_headers.contains("Content-Length"))
+            m_socket->disconnectFromHost();
+    }
+    m_sentLastPart = lastPart;
+}
+
+void HttpResponse::chooseFraming(const QByteArray &data, bool lastPart)
+{
+    const QByteArray connection = m_headers.value("Connection");
+    if (m_headers.contains("Content-Length") || m_headers.contains("Transfer-Encoding") ||
+        connection == "close" || connection == "Close")
+        return;
+    if (lastPart)
+        setHeader("Content-Length", QByteArray::number(data.size()));
+    else
+        setHeader("Transfer-Encoding", "chunked");
+}
+
+QByteArray HttpResponse::headerBytes() const
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(m_statusCode) + ' ' + m_statusText + "\r\n";
+    for (auto it = m_headers.constBegin(); it != m_headers.constEnd(); ++it)
+        head += it.key() + ": " + it.value() + "\r\n";
+    for (const HttpCookie &cookie : m_cookies)
+        head += "Set-Cookie: " + cookie.headerText() + "\r\n";
+    head += "\r\n";
+    return head;
+}
+
+bool HttpResponse::writeToSocket(const QByteArray &data)
+{
+    qint64 sent = 0;
+    while (sent < data.size() && isSocketOpen()) {
+        // Keep at most one piece queued: a slow client stalls only its own thread and
+        // never makes the server buffer a whole large reply.
+        while (m_socket->bytesToWrite() > 0 && isSocketOpen()) {
+            if (!m_socket->waitForBytesWritten(-1))
+                return false;
+        }
+        if (!isSocketOpen())
+            return false;
+        const qint64 accepted = m_socket->write(data.constData() + sent, data.size() - sent);
+        if (accepted <= 0)
+            return false;
+        sent += accepted;
+    }
+    m_socket->flush();
+    return sent == data.size();
+}
+
+bool HttpResponse::isSocketOpen() const
+{
+    return m_socket->isOpen() && m_socket->state() == QAbstractSocket::ConnectedState;
+}

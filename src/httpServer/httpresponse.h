@@ -28,8 +28,10 @@ public:
     void redirect(const QByteArray &url);
 
 private:
-    void writeHeaders();
+    void chooseFraming(const QByteArray &data, bool lastPart);
+    QByteArray headerBytes() const;
     bool writeToSocket(const QByteArray &data);
+    bool isSocketOpen() const;
 
     QMap<QByteArray, QByteArray> m_headers;
     QTcpSocket *m_socket;

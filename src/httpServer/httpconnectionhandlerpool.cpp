@@ -1,0 +1,119 @@
+#include "httpconnectionhandlerpool.h"
+
+#include "httpconnectionhandler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+
+HttpConnectionHandlerPool::HttpConnectionHandlerPool(const QSettings *settings,
+                                                     HttpRequestHandler *requestHandler, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_requestHandler(requestHandler)
+{
+    loadSslConfig();
+    m_cleanupTimer.start(m_settings->value("cleanupInterval", 10000).toInt());
+    connect(&m_cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
+}
+
+HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
+{
+    // Each handler's destructor ends and joins its thread.
+    qDeleteAll(m_handlers);
+    m_handlers.clear();
+    m_sslConfiguration.reset();
+    qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void *>(this));
+}
+
+HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
+{
+    QMutexLocker locker(&m_mutex);
+    for (HttpConnectionHandler *handler : qAsConst(m_handlers)) {
+        if (!handler->busy()) {
+            handler->markBusy();
+            return handler;
+        }
+    }
+    const int maxThreads = m_settings->value("maxThreads", 100).toInt();
+    if (m_handlers.size() >= maxThreads)
+        return nullptr;
+    auto *handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_sslConfiguration.get());
+    handler->markBusy();
+    m_handlers.append(handler);
+    return handler;
+}
+
+int HttpConnectionHandlerPool::handlerCount() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_handlers.size();
+}
+
+void HttpConnectionHandlerPool::cleanup()
+{
+    const int minThreads = m_settings->value("minThreads", 1).toInt();
+    QMutexLocker locker(&m_mutex);
+    int idle = 0;
+    for (int i = 0; i < m_handlers.size(); ++i) {
+        HttpConnectionHandler *handler = m_handlers.at(i);
+        if (handler->busy() || ++idle <= minThreads)
+            continue;
+        m_handlers.removeAt(i);
+        delete handler;
+        return;
+    }
+}
+
+void HttpConnectionHandlerPool::loadSslConfig()
+{
+    const QString keyFileName = m_settings->value("sslKeyFile", "").toString();
+    const QString certFileName = m_settings->value("sslCertFile", "").toString();
+    if (keyFileName.isEmpty() || certFileName.isEmpty())
+        return;
+    const QString keyPath = absoluteToConfig(keyFileName);
+    const QString certPath = absoluteToConfig(certFileName);
+
+    QFile certFile(certPath);
+    if (!certFile.open(QIODevice::ReadOnly)) {
+        qCritical("HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certPath));
+        return;
+    }
+    const QSslCertificate certificate(&certFile, QSsl::Pem);
+    certFile.close();
+
+    QFile keyFile(keyPath);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyPath));
+        return;
+    }
+    const QByteArray keyPem = keyFile.readAll();
+    keyFile.close();
+    QSslKey key(keyPem, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
+    if (key.isNull())
+        key = QSslKey(keyPem, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey);
+
+    auto configuration = std::make_unique<QSslConfiguration>(QSslConfiguration::defaultConfiguration());
+    configuration->setLocalCertificate(certificate);
+    configuration->setPrivateKey(key);
+    configuration->setPeerVerifyMode(QSslSocket::VerifyNone);
+    // TLS 1.2 and newer: what browsers and current TLS libraries still speak.
+    configuration->setProtocol(QSsl::SecureProtocols);
+    m_sslConfiguration = std::move(configuration);
+    qDebug("HttpConnectionHandlerPool: SSL settings loaded");
+}
+
+QString HttpConnectionHandlerPool::absoluteToConfig(const QString &fileName) const
+{
+    // Relative names are relative to the configuration file, when there is a file at all
+    // (a registry-backed store has none).
+    const QFileInfo configFile(m_settings->fileName());
+    if (QDir::isAbsolutePath(fileName) || !configFile.isFile())
+        return fileName;
+    return QDir(configFile.absolutePath()).filePath(fileName);
+}

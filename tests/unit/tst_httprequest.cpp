@@ -1,0 +1,322 @@
+#include "httprequest.h"
+#include "listenersettings.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+// Feeds the bytes in pieces of at most `pieceSize`, the way a socket delivers them, until
+// the request is complete or aborted. Returns how many bytes were left unread.
+qint64 feed(HttpRequest &request, const QByteArray &bytes, int pieceSize)
+{
+    qint64 offset = 0;
+    while (offset < bytes.size()) {
+        QByteArray piece = bytes.mid(offset, pieceSize);
+        QBuffer device(&piece);
+        device.open(QIODevice::ReadOnly);
+        while (device.bytesAvailable() > 0 && request.status() != HttpRequest::Complete &&
+               request.status() != HttpRequest::Aborted)
+            request.readFromSocket(&device);
+        offset += device.pos();
+        if (device.bytesAvailable() > 0)
+            break;
+    }
+    return bytes.size() - offset;
+}
+
+std::unique_ptr<HttpRequest> parse(const QByteArray &bytes, const QVariantMap &limits = QVariantMap(),
+                                   int pieceSize = 1 << 30)
+{
+    const ListenerSettings settings(limits);
+    auto request = std::make_unique<HttpRequest>(settings.settings());
+    feed(*request, bytes, pieceSize);
+    return request;
+}
+
+QByteArray multipartRequest(const QByteArray &boundary, const QByteArray &body)
+{
+    return "POST /loadFile.html HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + boundary +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray formField(const QByteArray &boundary, const QByteArray &name, const QByteArray &value)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
+           "\r\n";
+}
+
+QByteArray fileField(const QByteArray &boundary, const QByteArray &name, const QByteArray &fileName,
+                     const QByteArray &content)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
+           fileName + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
+}
+
+// Bytes that a request of `total` bytes with a body of its own needs around the body.
+QByteArray requestWithBodyOfTotalSize(int total)
+{
+    const QByteArray head = "POST /x HTTP/1.1\r\nContent-Length: ";
+    for (int bodySize = 1; bodySize < total; ++bodySize) {
+        const QByteArray bytes = head + QByteArray::number(bodySize) + "\r\n\r\n" + QByteArray(bodySize, 'b');
+        if (bytes.size() == total)
+            return bytes;
+    }
+    return QByteArray();
+}
+} // namespace
+
+class TestHttpRequest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parsesTheRequestLine()
+    {
+        auto request = parse("GET /a%20b+c.html?x=1&y HTTP/1.1\r\nHost: h\r\n\r\n");
+        QCOMPARE(request->status(), HttpRequest::Complete);
+        QCOMPARE(request->method(), QByteArray("GET"));
+        QCOMPARE(request->path(), QByteArray("/a b c.html"));
+        QCOMPARE(request->rawPath(), QByteArray("/a%20b+c.html"));
+        QCOMPARE(request->version(), QByteArray("HTTP/1.1"));
+        QCOMPARE(request->parameter("x"), QByteArray("1"));
+        QVERIFY(request->parameters().contains("y"));
+        QCOMPARE(request->parameter("y"), QByteArray());
+
+        // Empty lines before the request line are allowed.
+        request = parse("\r\n\r\nPOST /p HTTP/1.0\r\n\r\n");
+        QCOMPARE(request->status(), HttpRequest::Complete);
+        QCOMPARE(request->method(), QByteArray("POST"));
+        QCOMPARE(request->version(), QByteArray("HTTP/1.0"));
+
+        QCOMPARE(parse("GET /only-two\r\n\r\n")->status(), HttpRequest::Aborted);
+        QCOMPARE(parse("GET  /double-blank HTTP/1.1\r\n\r\n")->status(), HttpRequest::Aborted);
+        QCOMPARE(parse("GET /x FTP/1.1\r\n\r\n")->status(), HttpRequest::Aborted);
+        QCOMPARE(parse("GET /x HTTP/1.1 extra\r\n\r\n")->status(), HttpRequest::Aborted);
+        // Without its line end the request line is still awaited, not judged.
+        QCOMPARE(parse("GET /x HTTP/1.1")->status(), HttpRequest::AwaitingRequestLine);
+    }
+
+    void parsesHeadersAndContinuationLines()
+    {
+        const auto request =
+            parse("GET / HTTP/1.1\r\nX-Name:   spaced value  \r\ncontent-type: text/plain\r\n"
+                  "X-Long: first\r\n  second part\r\nX-Twice: 1\r\nX-Twice: 2\r\n\r\n");
+        QCOMPARE(request->status(), HttpRequest::Complete);
+        QCOMPARE(request->header("X-Name"), QByteArray("spaced value"));
+        // Names are compared byte for byte.
+        QCOMPARE(request->header("Content-Type"), QByteArray());
+        QCOMPARE(request->header("content-type"), QByteArray("text/plain"));
+        QCOMPARE(request->header("X-Long"), QByteArray("first second part"));
+        QCOMPARE(request->headerValues("X-Long"), QList<QByteArray>() << "first second part"
+                                                                      << "first");
+        QCOMPARE(request->header("X-Twice"), QByteArray("2"));
+        QCOMPARE(request->headerValues("X-Twice"), QList<QByteArray>() << "2"
+                                                                       << "1");
+        QCOMPARE(request->header("Missing"), QByteArray());
+
+        // A line without a name before any header is dropped, a colon at the start too.
+        const auto orphan = parse("GET / HTTP/1.1\r\n  orphan\r\n:no-name\r\nA: b\r\n\r\n");
+        QCOMPARE(orphan->status(), HttpRequest::Complete);
+        QCOMPARE(orphan->headers().size(), 1);
+        QCOMPARE(orphan->header("A"), QByteArray("b"));
+    }
+
+    void decodesUrls()
+    {
+        QCOMPARE(HttpRequest::urlDecode("%41%42c"), QByteArray("ABc"));
+        QCOMPARE(HttpRequest::urlDecode("a+b%20c"), QByteArray("a b c"));
+        QCOMPARE(HttpRequest::urlDecode("100%zz"), QByteArray("100%zz"));
+        QCOMPARE(HttpRequest::urlDecode("%2541"), QByteArray("%41"));
+        QCOMPARE(HttpRequest::urlDecode("end%4"), QByteArray("end%4"));
+        QCOMPARE(HttpRequest::urlDecode("end%"), QByteArray("end%"));
+        QCOMPARE(HttpRequest::urlDecode("%e2%82%ac%00x"), QByteArray("\xe2\x82\xac\0x", 5));
+        // A sign or blank is not a hexadecimal digit.
+        QCOMPARE(HttpRequest::urlDecode("%+1%-1"), QByteArray("% 1%-1"));
+    }
+
+    void collectsParametersInOrder()
+    {
+        auto request = parse("GET /?a=1&a=2&&%62=%33&+c+=+d+&flag HTTP/1.1\r\n\r\n");
+        QCOMPARE(request->parameter("a"), QByteArray("2"));
+        QCOMPARE(request->parameterValues("a"), QList<QByteArray>() << "2"
+                                                                    << "1");
+        QCOMPARE(request->parameter("b"), QByteArray("3"));
+        // Names and values are trimmed before they are decoded.
+        QCOMPARE(request->parameter(" c "), QByteArray(" d "));
+        QVERIFY(request->parameters().contains("flag"));
+        QCOMPARE(request->parameters().size(), 5);
+        QVERIFY(!request->parameters().contains(""));
+
+        // The body is decoded after the query: its value is the one returned.
+        request = parse("POST /?x=query&q=1 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded; "
+                        "charset=UTF-8\r\nContent-Length: 11\r\n\r\nx=body&z=%7");
+        QCOMPARE(request->status(), HttpRequest::Complete);
+        QCOMPARE(request->parameter("x"), QByteArray("body"));
+        QCOMPARE(request->parameterValues("x"), QList<QByteArray>() << "body"
+                                                                    << "query");
+        QCOMPARE(request->parameter("z"), QByteArray("%7"));
+        QCOMPARE(request->body(), QByteArray("x=body&z=%7"));
+
+        // A content type under a lower-case name reads as empty, so the body is decoded.
+        request = parse("POST / HTTP/1.1\r\ncontent-type: text/plain\r\nContent-Length: 3\r\n\r\nk=v");
+        QCOMPARE(request->parameter("k"), QByteArray("v"));
+        // Any other content type keeps the body out of the parameters.
+        request = parse("POST / HTTP/1.1\r\nContent-Type: text/plain\r\nContent-Length: 3\r\n\r\nk=v");
+        QVERIFY(request->parameters().isEmpty());
+        QCOMPARE(request->body(), QByteArray("k=v"));
+    }
+
+    void readsBodiesArrivingInPieces()
+    {
+        const QByteArray bytes = "POST /form HTTP/1.1\r\nContent-Length: 15\r\n\r\nname=a+b&v=%41Z";
+        const QVariantMap roomy{{"maxRequestSize", 100000}};
+        for (int pieceSize : {1, 2, 7, 1000}) {
+            const auto request = parse(bytes, roomy, pieceSize);
+            QCOMPARE(request->status(), HttpRequest::Complete);
+            QCOMPARE(request->path(), QByteArray("/form"));
+            QCOMPARE(request->parameter("name"), QByteArray("a b"));
+            QCOMPARE(request->parameter("v"), QByteArray("AZ"));
+        }
+        // Bytes after the announced body belong to the next request and stay unread.
+        const ListenerSettings settings;
+        HttpRequest request(settings.settings());
+        QCOMPARE(feed(request, bytes + "GET /next HTTP/1.1\r\n\r\n", 1 << 20), qint64(22));
+        QCOMPARE(request.status(), HttpRequest::Complete);
+
+        // A length that is no number announces no body.
+        QCOMPARE(parse("POST / HTTP/1.1\r\nContent-Length: many\r\n\r\n")->status(), HttpRequest::Complete);
+        QCOMPARE(parse("POST / HTTP/1.1\r\nContent-Length: -5\r\n\r\n")->status(), HttpRequest::Complete);
+    }
+
+    void enforcesTheRequestSizeExactly()
+    {
+        const QVariantMap limits{{"maxRequestSize", 100}};
+        // Request line, headers and body of exactly the limit pass; one byte more does not.
+        QCOMPARE(parse(requestWithBodyOfTotalSize(100), limits)->status(), HttpRequest::Complete);
+        QCOMPARE(parse(requestWithBodyOfTotalSize(101), limits)->status(), HttpRequest::Aborted);
+
+        const QByteArray line = "GET / HTTP/1.1\r\n";
+        const QByteArray headersOf100 = line + "X: " + QByteArray(100 - 16 - 5 - 2, 'h') + "\r\n\r\n";
+        QCOMPARE(headersOf100.size(), 100);
+        QCOMPARE(parse(headersOf100, limits)->status(), HttpRequest::Complete);
+        // A header line that would cross the limit is not waited for.
+        const QByteArray headersOf102 = line + "X: " + QByteArray(100 - 16 - 5, 'h') + "\r\n\r\n";
+        QCOMPARE(parse(headersOf102, limits)->status(), HttpRequest::Aborted);
+
+        // An announced body that would not fit is refused before a byte of it is read.
+        const ListenerSettings settings(limits);
+        HttpRequest request(settings.settings());
+        const QByteArray head = "POST / HTTP/1.1\r\nContent-Length: 80\r\n\r\n";
+        QCOMPARE(feed(request, head + QByteArray(80, 'b'), 1 << 20), qint64(80));
+        QCOMPARE(request.status(), HttpRequest::Aborted);
+
+        // The default limit is 16000 bytes.
+        const QByteArray big = "GET / HTTP/1.1\r\nX: " + QByteArray(16000, 'h') + "\r\n\r\n";
+        QCOMPARE(parse(big)->status(), HttpRequest::Aborted);
+        QCOMPARE(parse(big, {{"maxRequestSize", 17000}})->status(), HttpRequest::Complete);
+    }
+
+    void countsACarriedLinePartAgain()
+    {
+        // The unfinished part of a line is counted once more with each read that extends it,
+        // so a line trickling in byte by byte reaches the limit long before its size does.
+        const QByteArray bytes = "GET / HTTP/1.1\r\nX: " + QByteArray(40, 'h') + "\r\n\r\n";
+        const QVariantMap limits{{"maxRequestSize", 400}};
+        QCOMPARE(parse(bytes, limits)->status(), HttpRequest::Complete);
+        QCOMPARE(parse(bytes, limits, 1)->status(), HttpRequest::Aborted);
+        QCOMPARE(parse(bytes, {{"maxRequestSize", 2000}}, 1)->status(), HttpRequest::Complete);
+    }
+
+    void parsesMultipartFieldsAndFiles()
+    {
+        const QByteArray boundary = "----Bound42";
+        const QByteArray fileContent =
+            QByteArray("line one\r\n--not-a-boundary\r\n") + QByteArray(70000, 'x');
+        const QByteArray body = formField(boundary, "filename", "notes.txt") + "--" + boundary +
+                                "\r\nContent-Disposition: attachment; name=\"skip\"\r\n\r\nzz\r\n" +
+                                fileField(boundary, "uploadedfile", "up.bin", fileContent) +
+                                formField(boundary, "multi", "a\r\nb") + "--" + boundary + "--\r\n";
+        QString uploadPath;
+        {
+            const auto request =
+                parse(multipartRequest(boundary, body), {{"maxMultiPartSize", 1000000}}, 4096);
+            QCOMPARE(request->status(), HttpRequest::Complete);
+            QCOMPARE(request->parameter("filename"), QByteArray("notes.txt"));
+            QCOMPARE(request->parameter("multi"), QByteArray("a\r\nb"));
+            QCOMPARE(request->parameter("uploadedfile"), QByteArray("up.bin"));
+            QVERIFY(!request->parameters().contains("skip"));
+            QCOMPARE(request->body(), QByteArray());
+            QTemporaryFile *upload = request->uploadedFile("uploadedfile");
+            QVERIFY(upload);
+            uploadPath = upload->fileName();
+            QVERIFY(QFile::exists(uploadPath));
+            QCOMPARE(upload->readAll(), fileContent);
+            // Asked for again, the file is back at its start.
+            QCOMPARE(request->uploadedFile("uploadedfile")->read(8), QByteArray("line one"));
+            QVERIFY(!request->uploadedFile("filename"));
+        }
+        QVERIFY2(!QFile::exists(uploadPath), "the upload outlived its request");
+    }
+
+    void handlesEmptyAndRepeatedUploads()
+    {
+        const QByteArray boundary = "b";
+        const QByteArray body = fileField(boundary, "f", "first.txt", "first") +
+                                fileField(boundary, "f", "second.txt", "second") +
+                                fileField(boundary, "empty", "e.txt", "") + "--" + boundary + "--\r\n";
+        const auto request = parse(multipartRequest(boundary, body));
+        QCOMPARE(request->status(), HttpRequest::Complete);
+        QCOMPARE(request->uploadedFile("f")->readAll(), QByteArray("second"));
+        QCOMPARE(request->parameterValues("f"), QList<QByteArray>() << "second.txt"
+                                                                    << "first.txt");
+        QCOMPARE(request->uploadedFile("empty")->size(), qint64(0));
+    }
+
+    void enforcesTheMultipartSizeExactly()
+    {
+        const QByteArray boundary = "xyz";
+        const QByteArray tail = "--" + boundary + "--\r\n";
+        const auto bodyOfSize = [&](int size) {
+            const QByteArray empty = fileField(boundary, "f", "n", "") + tail;
+            return fileField(boundary, "f", "n", QByteArray(size - empty.size(), 'd')) + tail;
+        };
+        const QVariantMap limits{{"maxMultiPartSize", 5000}};
+        QCOMPARE(parse(multipartRequest(boundary, bodyOfSize(4999)), limits)->status(),
+                 HttpRequest::Complete);
+        // Exactly the limit passes the announcement but not the storing.
+        QCOMPARE(parse(multipartRequest(boundary, bodyOfSize(5000)), limits)->status(), HttpRequest::Aborted);
+
+        const ListenerSettings settings(limits);
+        HttpRequest request(settings.settings());
+        const QByteArray announced = multipartRequest(boundary, bodyOfSize(5001));
+        QVERIFY(feed(request, announced, 1 << 20) >= 5001);
+        QCOMPARE(request.status(), HttpRequest::Aborted);
+
+        // Form field values count against the limit as well, request line and headers too.
+        QByteArray padded =
+            multipartRequest(boundary, formField(boundary, "a", QByteArray(4500, 'v')) + tail);
+        padded.insert(padded.indexOf("\r\n\r\n"), "\r\nX-Pad: " + QByteArray(500, 'p'));
+        QCOMPARE(parse(padded, limits)->status(), HttpRequest::Aborted);
+        QCOMPARE(parse(padded, {{"maxMultiPartSize", 5500}})->status(), HttpRequest::Complete);
+    }
+
+    void extractsCookies()
+    {
+        const auto request = parse("GET / HTTP/1.1\r\nCookie: a=1; b=\"x;y\" ;; c = 3 \r\nX: y\r\n"
+                                   "Cookie: lonely; =odd; a=later\r\n\r\n");
+        QCOMPARE(request->status(), HttpRequest::Complete);
+        QCOMPARE(request->cookie("a"), QByteArray("later"));
+        QCOMPARE(request->cookie("b"), QByteArray("x;y"));
+        QCOMPARE(request->cookie("c"), QByteArray("3"));
+        QCOMPARE(request->cookie("lonely"), QByteArray("lonely"));
+        QVERIFY(request->cookies().contains("=odd"));
+        QCOMPARE(request->cookies().size(), 5);
+        QCOMPARE(request->header("Cookie"), QByteArray());
+        QCOMPARE(request->headers().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpRequest)
+#include "tst_httprequest.moc"
