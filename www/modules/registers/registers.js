@@ -289,14 +289,16 @@
     return false;
   }
 
-  async function exportCsv() {
+  // Hands the shown values to the save endpoint, which returns them as a download.
+  async function exportAs(button, prefix, extension, busyKey, content) {
     const box = $('#reg-file-status');
     if (!requireRows(box)) return;
-    const name = 'vexo-registers-' + V.timestamp(shown.time) + '.csv';
-    await V.busy($('#reg-csv'), async () => {
-      V.showStatus(box, 'busy', V.t('reg.saving'));
+    const name = prefix + V.timestamp(shown.time) + extension;
+    await V.busy(button, async () => {
+      V.showStatus(box, 'busy', V.t(busyKey));
       try {
-        await V.saveFile(name, R.buildCsv(shown.format, shown.rows));
+        const size = await V.saveFile(name, content());
+        if (size === 0) throw new V.ApiError(V.t('reg.fileEmpty'), '');
         V.showStatus(box, 'ok', V.t('reg.savedAs', { name }));
       } catch (e) {
         V.showError(box, e);
@@ -326,22 +328,6 @@
       '<th>' + escapeHtml(V.t('reg.colAddress')) + '</th><th>' + escapeHtml(V.t('reg.colValue')) + '</th><th>' +
       escapeHtml(V.t('reg.colRawHex')) + '</th></tr></thead><tbody>' + rows + '</tbody></table>' +
       '<p style="color:#5b6578">Vexo ' + escapeHtml(V.generalInfo ? V.generalInfo.ver : '') + '</p></body></html>';
-  }
-
-  async function exportPdf() {
-    const box = $('#reg-file-status');
-    if (!requireRows(box)) return;
-    const name = 'vexo-report-' + V.timestamp(shown.time) + '.pdf';
-    await V.busy($('#reg-pdf'), async () => {
-      V.showStatus(box, 'busy', V.t('reg.makingPdf'));
-      try {
-        const size = await V.saveFile(name, reportHtml());
-        if (size === 0) throw new V.ApiError(V.t('reg.pdfEmpty'), '');
-        V.showStatus(box, 'ok', V.t('reg.savedAs', { name }));
-      } catch (e) {
-        V.showError(box, e);
-      }
-    });
   }
 
   async function loadList(file) {
@@ -385,8 +371,9 @@
         e.preventDefault();
         write();
       });
-      $('#reg-csv').addEventListener('click', exportCsv);
-      $('#reg-pdf').addEventListener('click', exportPdf);
+      $('#reg-csv').addEventListener('click', () =>
+        exportAs($('#reg-csv'), 'vexo-registers-', '.csv', 'reg.saving', () => R.buildCsv(shown.format, shown.rows)));
+      $('#reg-pdf').addEventListener('click', () => exportAs($('#reg-pdf'), 'vexo-report-', '.pdf', 'reg.makingPdf', reportHtml));
       $('#reg-load').addEventListener('click', () => $('#reg-file').click());
       $('#reg-file').addEventListener('change', () => {
         const file = $('#reg-file').files[0];
