@@ -144,6 +144,15 @@
     return query.toString();
   }
 
+  function buildForm(func, params) {
+    const form = new FormData();
+    form.append('func', func);
+    Object.entries(params || {}).forEach(([name, value]) => {
+      if (value !== undefined && value !== null) form.append(name, String(value));
+    });
+    return form;
+  }
+
   async function fetchText(url, options, timeoutMs) {
     const controller = new AbortController();
     const timer = setTimeout(() => controller.abort(), timeoutMs);
@@ -176,7 +185,11 @@
    * An empty body means the function is unknown or the device lock stayed busy for 10 s. */
   Vexo.api = async function api(func, params, opts) {
     const options = opts || {};
-    const text = await fetchText('ajax.html?' + buildQuery(func, params), {}, options.timeoutMs || 40000);
+    const timeout = options.timeoutMs || 40000;
+    // Long texts go as a multipart form: a query string is limited to a few kilobytes.
+    const text = options.post
+      ? await fetchText('ajax.html', { method: 'POST', body: buildForm(func, params) }, timeout)
+      : await fetchText('ajax.html?' + buildQuery(func, params), {}, timeout);
     if (text === '' && !options.allowEmpty) throw new ApiError(translate('err.empty'), '');
     let value;
     try {

@@ -102,7 +102,7 @@
       V.showStatus(box, 'busy', V.t('sup.sending'));
       try {
         // Vexo percent-decodes this value once more before splitting it into fields.
-        const reply = await V.api('sendEmail', { json: encodeURIComponent(message()) }, { timeoutMs: 45000 });
+        const reply = await V.api('sendEmail', { json: encodeURIComponent(message()) }, { timeoutMs: 45000, post: true });
         const [kind, text] = describeReply(reply);
         V.showStatus(box, kind, text, kind === 'ok' ? '' : JSON.stringify(reply));
         if (kind === 'ok') $('#sup-message').value = '';
