@@ -71,7 +71,8 @@ export async function startVexo(extraConfig = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-e2e-'));
   const port = await freePort();
   const home = path.join(dir, 'home');
-  const tmp = path.join(dir, 'tmp');
+  // Not dir/tmp: that is where module updates are unpacked, and they clear it first.
+  const tmp = path.join(dir, 'systmp');
   fs.mkdirSync(home);
   fs.mkdirSync(tmp);
   fs.cpSync(path.join(SOURCE_DIR, 'www'), path.join(dir, 'www'), { recursive: true });
@@ -150,4 +151,26 @@ export async function screenshot(page, name) {
 export function keepLog(file, name) {
   fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
   if (fs.existsSync(file)) fs.copyFileSync(file, path.join(ARTIFACTS_DIR, name));
+}
+
+/* The project's small update server, serving the folder `root` on a free loopback port. */
+export async function startUpdateServer(root) {
+  const script = path.join(SOURCE_DIR, 'tools', 'updateserver', 'updateserver.py');
+  const child = spawn('/usr/bin/python3', [script, '--root', root, '--host', '127.0.0.1', '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
+  const port = await new Promise((resolve, reject) => {
+    let seen = '';
+    child.stdout.on('data', (chunk) => {
+      seen += chunk;
+      const m = /listening on (\d+)/.exec(seen);
+      if (m) resolve(Number(m[1]));
+    });
+    child.once('exit', (code) => reject(new Error('update server ended with ' + code)));
+  });
+  return {
+    port,
+    url: `http://127.0.0.1:${port}/`,
+    async stop() {
+      await stopChild(child);
+    },
+  };
 }
