@@ -1,6 +1,6 @@
 // Starts the real pieces for the browser tests: a private vexo, the device simulator on
 // loopback, and Debian's Chromium driven headless. Everything listens on 127.0.0.1 only.
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -67,7 +67,7 @@ function writeIni(file, groups) {
 
 /* One private vexo: its own copy of the executable beside its own config.ini, a copy of the
  * bundled document root, and private HOME, XDG_CONFIG_HOME (settings store) and TMPDIR. */
-export async function startVexo(extraConfig = {}) {
+export async function startVexo(extraConfig = {}, netns = null) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-e2e-'));
   const port = await freePort();
   const home = path.join(dir, 'home');
@@ -91,9 +91,12 @@ export async function startVexo(extraConfig = {}) {
     TMPDIR: tmp,
     QT_QPA_PLATFORM: 'offscreen',
   });
-  const child = spawn(exe, ['-r'], { cwd: dir, env, stdio: ['ignore', 'pipe', 'pipe'] });
+  const child = netns
+    ? spawn('ip', ['netns', 'exec', netns.searcher, exe, '-r'], { cwd: dir, env, stdio: ['ignore', 'pipe', 'pipe'] })
+    : spawn(exe, ['-r'], { cwd: dir, env, stdio: ['ignore', 'pipe', 'pipe'] });
   const log = logTo(child, path.join(dir, 'vexo.log'));
-  await waitForPort(port, child);
+  if (netns) await netns.waitForHttp(`http://127.0.0.1:${port}/`, child);
+  else await waitForPort(port, child);
   return {
     dir,
     port,
@@ -122,11 +125,17 @@ export async function startDevsim(args = []) {
   };
 }
 
-/* A real headless Chromium with a fresh profile; downloads are accepted. */
-export async function launchBrowser() {
+/* A real headless Chromium with a fresh profile; downloads are accepted. Inside a network
+ * namespace it is started through a small wrapper; it talks to this process over a pipe. */
+export async function launchBrowser(netns = null) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-e2e-profile-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM,
+  let executablePath = CHROMIUM;
+  if (netns) {
+    executablePath = path.join(profile, 'chromium-in-netns.sh');
+    fs.writeFileSync(executablePath, `#!/bin/sh\nexec ip netns exec ${netns.searcher} ${CHROMIUM} "$@"\n`, { mode: 0o755 });
+  }
+  const context = await chromium.launchPersistentContext(path.join(profile, 'profile'), {
+    executablePath,
     headless: true,
     acceptDownloads: true,
     viewport: { width: 1280, height: 900 },
@@ -173,4 +182,56 @@ export async function startUpdateServer(root) {
       await stopChild(child);
     },
   };
+}
+
+/* Two network namespaces joined by a veth pair: Vexo searches from "searcher", devices answer
+ * from "devices". Discovery broadcasts on every interface, so it never runs outside them.
+ * Resolves to null where namespaces cannot be made (not root, no iproute2). */
+export async function makeNetLab() {
+  const tag = `${process.pid}-${Date.now() % 100000}`;
+  const lab = {
+    searcher: `vexo-e2e-${tag}-s`,
+    devices: `vexo-e2e-${tag}-d`,
+    searcherIp: '10.232.0.1',
+    deviceIp: '10.232.0.2',
+    children: [],
+  };
+  const ip = (...args) => {
+    const result = spawnSync('ip', args, { encoding: 'utf8', timeout: 10000 });
+    if (result.status !== 0) throw new Error(`ip ${args.join(' ')}: ${result.stderr || result.error}`);
+  };
+  lab.close = async () => {
+    for (const child of lab.children) await stopChild(child);
+    for (const ns of [lab.searcher, lab.devices]) spawnSync('ip', ['netns', 'del', ns], { timeout: 10000 });
+  };
+  try {
+    ip('netns', 'add', lab.searcher);
+    ip('netns', 'add', lab.devices);
+    ip('-n', lab.searcher, 'link', 'add', 've2s', 'type', 'veth', 'peer', 'name', 've2d', 'netns', lab.devices);
+    ip('-n', lab.searcher, 'addr', 'add', lab.searcherIp + '/24', 'brd', '+', 'dev', 've2s');
+    ip('-n', lab.devices, 'addr', 'add', lab.deviceIp + '/24', 'brd', '+', 'dev', 've2d');
+    for (const [ns, link] of [[lab.searcher, 've2s'], [lab.devices, 've2d']]) {
+      ip('-n', ns, 'link', 'set', 'lo', 'up');
+      ip('-n', ns, 'link', 'set', link, 'up');
+    }
+  } catch (e) {
+    await lab.close();
+    return null;
+  }
+  lab.inDevices = (argv, options) => {
+    const child = spawn('ip', ['netns', 'exec', lab.devices, ...argv], Object.assign({ stdio: ['ignore', 'pipe', 'pipe'] }, options));
+    lab.children.push(child);
+    return child;
+  };
+  lab.waitForHttp = async (url, child, timeoutMs = 10000) => {
+    const deadline = Date.now() + timeoutMs;
+    while (Date.now() < deadline) {
+      if (child && child.exitCode !== null) throw new Error(`ended with ${child.exitCode} before listening`);
+      const r = spawnSync('ip', ['netns', 'exec', lab.searcher, 'curl', '-s', '-o', '/dev/null', '--max-time', '1', url]);
+      if (r.status === 0) return;
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    throw new Error(`nothing answers ${url} in ${lab.searcher}`);
+  };
+  return lab;
 }
