@@ -43,7 +43,9 @@ describe('device discovery in the browser', { skip: lab ? false : 'network names
 
   test('lists the answering device with progress, and connects to it from the list', async () => {
     await page.click('#disc-search');
-    assert.equal(await page.isVisible('#disc-progress'), true);
+    // The search takes a moment and shows its progress meanwhile.
+    await page.waitForSelector('#disc-progress:not([hidden])', WAIT);
+    assert.equal(await page.getAttribute('#disc-search', 'aria-busy'), 'true');
     await page.waitForSelector('#disc-status.status-ok', WAIT);
     assert.equal(await page.textContent('#disc-status'), '1 device(s) found.');
     const cells = await page.locator('#disc-body tr').first().locator('td').allTextContents();

@@ -195,6 +195,8 @@
     const progress = $('#disc-progress');
     await V.busy($('#disc-search'), async () => {
       V.showStatus(box, 'busy', V.t('disc.searching'));
+      progress.value = 0;
+      progress.hidden = false;
       try {
         const started = await V.api('startSearchingDevices', {}, { raw: true });
         if (started !== 'ok') throw new V.ApiError(V.t('disc.notStarted'), started);
