@@ -56,6 +56,33 @@ test('raw words follow the register order of each format', () => {
   assert.equal(R.hex16(0x4d2), '0x04D2');
 });
 
+test('raw words decode to the value Vexo printed, so two reads that disagree are noticed', () => {
+  const f = (type, regSize, valSize, floatPrec = 2) => R.normalizeFormat({ type, regSize, valSize, floatPrec });
+  assert.equal(R.decodeWords(f('int', 16, 16), [0xffff]), -1);
+  assert.equal(R.decodeWords(f('uint', 16, 16), [0xffff]), 65535);
+  assert.equal(R.decodeWords(f('float4321', 16, 32), [0x4148, 0]), 12.5);
+  assert.equal(R.decodeWords(f('float1234', 16, 32), [0, 0x4148]), 12.5);
+  assert.equal(R.decodeWords(f('float4321', 32, 32), [0x4148, 0]), 12.5);
+  assert.equal(R.decodeWords(f('float1234', 32, 32), [0, 0x4148]), 12.5);
+  assert.equal(R.decodeWords(f('long', 16, 32), [1, 0]), 65536);
+  assert.equal(R.decodeWords(f('long', 32, 32), [1, 0]), null);
+  assert.equal(R.decodeWords(f('int', 16, 32), [0xfffe, 0xffff]), -2);
+  assert.equal(R.decodeWords(f('uint', 32, 32), [0x075b, 0xcd15]), 123456789);
+  assert.equal(R.decodeWords(f('int', 32, 32), [0xffff, 0xffff]), -1);
+
+  assert.equal(R.agreesWithRaw(f('int', 16, 16), '-1', [0xffff]), true);
+  assert.equal(R.agreesWithRaw(f('int', 16, 16), '781', [798]), false);
+  assert.equal(R.agreesWithRaw(f('float1234', 16, 32, 2), '12.50', [0, 0x4148]), true);
+  assert.equal(R.agreesWithRaw(f('float1234', 16, 32, 0), '13', [0, 0x4148]), true);
+  assert.equal(R.agreesWithRaw(f('float4321', 16, 32), '12.6', [0x4148, 0]), false);
+  // 0.1 as a float printed with 6 significant digits.
+  assert.equal(R.agreesWithRaw(f('float4321', 16, 32), '0.1', [0x3dcc, 0xcccd]), true);
+  assert.equal(R.agreesWithRaw(f('float4321', 16, 32), 'nan', [0x7fc0, 0]), true);
+  assert.equal(R.agreesWithRaw(f('float4321', 16, 32), '-inf', [0xff80, 0]), true);
+  assert.equal(R.agreesWithRaw(f('float4321', 16, 32), 'inf', [0xff80, 0]), false);
+  assert.equal(R.agreesWithRaw(f('int', 16, 16), '5', []), null);
+});
+
 test('values to write are checked against the type before anything is sent', () => {
   const f = (type, regSize, valSize) => R.normalizeFormat({ type, regSize, valSize });
   assert.deepEqual(R.parseWriteValues('1, 2;3  4', f('int', 16, 16)), { values: [1, 2, 3, 4], problems: [] });

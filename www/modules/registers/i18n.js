@@ -3,6 +3,7 @@
   const add = window.Vexo.i18n.add;
 
   add('en', {
+    'reg.changedBetween': 'The register changed between reading the value and reading the raw registers.',
     'reg.tab': 'Registers',
     'reg.formatTitle': 'Read registers',
     'reg.address': 'First register address',
@@ -88,6 +89,7 @@
   });
 
   add('es', {
+    'reg.changedBetween': 'El registro cambió entre la lectura del valor y la de los registros en bruto.',
     'reg.tab': 'Registros',
     'reg.formatTitle': 'Leer registros',
     'reg.address': 'Dirección inicial',
@@ -173,6 +175,7 @@
   });
 
   add('de', {
+    'reg.changedBetween': 'Das Register hat sich zwischen dem Lesen des Werts und dem Lesen der Rohregister geändert.',
     'reg.tab': 'Register',
     'reg.formatTitle': 'Register lesen',
     'reg.address': 'Startadresse',
@@ -258,6 +261,7 @@
   });
 
   add('pl', {
+    'reg.changedBetween': 'Rejestr zmienił się między odczytem wartości a odczytem surowych rejestrów.',
     'reg.tab': 'Rejestry',
     'reg.formatTitle': 'Odczyt rejestrów',
     'reg.address': 'Adres początkowy',

@@ -79,11 +79,18 @@
     return values;
   }
 
-  // Reads the decoded values, then the same registers unsigned for the raw words.
+  /* Reads the decoded values, then the same registers unsigned for the raw words. A register
+   * that changed between the two reads is read once more, and marked if it changed again. */
   async function readBlock(request) {
-    const values = await readValues(request, request.format.type);
-    const raw = R.rawWords(request.format, await readValues(request, 'uint'));
-    return values.map((value, i) => ({ address: R.addressOf(request.format, request.start, i), value, raw: raw[i] }));
+    let rows = [];
+    for (let attempt = 0; attempt < 2; attempt++) {
+      const values = await readValues(request, request.format.type);
+      const raw = R.rawWords(request.format, await readValues(request, 'uint'));
+      rows = values.map((value, i) => ({ address: R.addressOf(request.format, request.start, i), value, raw: raw[i] }));
+      rows.forEach((row) => (row.changed = R.agreesWithRaw(request.format, row.value, row.raw) === false));
+      if (!rows.some((row) => row.changed)) break;
+    }
+    return rows;
   }
 
   async function readOnce() {
@@ -145,21 +152,26 @@
       body.append(V.el('tr', { className: shown.source === 'file' ? 'is-loaded' : '' }, [
         V.el('th', { scope: 'row', className: 'num', text: String(row.address) }),
         V.el('td', { className: 'num' }, [V.el('span', { className: 'value', text: row.value })]),
-        V.el('td', { className: 'raw', text: rawHex(row) }),
+        V.el('td', { className: 'raw raw-hex', text: rawHex(row) }),
         V.el('td', { className: 'raw', text: rawDec(row) }),
         V.el('td', {}, [box]),
       ]));
+      markRow(body.lastElementChild, row);
     });
   }
 
   function updateTableValues() {
-    V.$$(root, '#reg-body tr').forEach((tr, i) => {
-      const row = shown.rows[i];
-      tr.querySelector('.value').textContent = row.value;
-      const raws = tr.querySelectorAll('td.raw');
-      raws[0].textContent = rawHex(row);
-      raws[1].textContent = rawDec(row);
-    });
+    V.$$(root, '#reg-body tr').forEach((tr, i) => markRow(tr, shown.rows[i]));
+  }
+
+  function markRow(tr, row) {
+    tr.querySelector('.value').textContent = row.value;
+    const raws = tr.querySelectorAll('td.raw');
+    raws[0].textContent = rawHex(row);
+    raws[1].textContent = rawDec(row);
+    tr.classList.toggle('is-changed', !!row.changed);
+    if (row.changed) raws[0].title = V.t('reg.changedBetween');
+    else raws[0].removeAttribute('title');
   }
 
   function captionText() {

@@ -71,6 +71,57 @@
     });
   }
 
+  function float32FromBits(bits) {
+    const view = new DataView(new ArrayBuffer(4));
+    view.setUint32(0, bits >>> 0);
+    return view.getFloat32(0);
+  }
+
+  /* The value Vexo should have decoded from these raw words (as rawWords gives them), or null
+   * where the format does not map words to values one by one. */
+  function decodeWords(format, words) {
+    if (format.valSize === 16) {
+      if (format.regSize === 32) return null;
+      return format.type === 'int' ? (words[0] >= 32768 ? words[0] - 65536 : words[0]) : words[0];
+    }
+    let highFirst, lowFirst;
+    if (format.regSize === 16) {
+      highFirst = words[0] * 65536 + words[1];
+      lowFirst = words[1] * 65536 + words[0];
+    } else {
+      highFirst = words[0] * 65536 + words[1]; // the 32-bit register as it is
+      lowFirst = words[1] * 65536 + words[0]; // its halves exchanged
+    }
+    switch (format.type) {
+      case 'float4321':
+        return float32FromBits(highFirst);
+      case 'float1234':
+        return float32FromBits(lowFirst);
+      case 'long':
+        return format.regSize === 16 ? highFirst : null;
+      case 'int': {
+        const u = format.regSize === 16 ? lowFirst : highFirst;
+        return u >= 2147483648 ? u - 4294967296 : u;
+      }
+      default:
+        return format.regSize === 16 ? lowFirst : highFirst;
+    }
+  }
+
+  /* Whether a value as Vexo printed it agrees with its raw words: true, false, or null when it
+   * cannot be told. The two come from two reads, so a changing register can make them differ. */
+  function agreesWithRaw(format, text, words) {
+    if (!words || words.length === 0) return null;
+    const expected = decodeWords(format, words);
+    if (expected === null) return null;
+    const shown = valueToNumber(text);
+    if (Number.isNaN(expected) || Number.isNaN(shown)) return Number.isNaN(expected) && Number.isNaN(shown);
+    if (!isFloatType(format.type)) return shown === expected;
+    if (!Number.isFinite(expected) || !Number.isFinite(shown)) return shown === expected;
+    const tolerance = Math.max(0.5 * Math.pow(10, -format.floatPrec), Math.abs(expected) * 1e-5) + 1e-12;
+    return Math.abs(shown - expected) <= tolerance;
+  }
+
   function integerLimits(format) {
     if (format.type === 'uint') return format.valSize === 32 ? [0, 4294967295] : [0, 65535];
     return format.valSize === 32 ? [-2147483648, 2147483647] : [-32768, 32767];
@@ -191,6 +242,8 @@
   exports.parseValueList = parseValueList;
   exports.valueToNumber = valueToNumber;
   exports.rawWords = rawWords;
+  exports.decodeWords = decodeWords;
+  exports.agreesWithRaw = agreesWithRaw;
   exports.parseWriteValues = parseWriteValues;
   exports.buildCsv = buildCsv;
   exports.parseCsv = parseCsv;
