@@ -1,6 +1,7 @@
 // The bundled interface in a real browser against a real vexo and the device simulator.
 // The steps share one browser page and build on each other, as a user's session would.
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
 import { keepLog, launchBrowser, screenshot, startDevsim, startVexo } from './harness.mjs';
@@ -223,6 +224,10 @@ describe('Vexo in the browser', () => {
     assert.match(pdf.suggestedFilename(), /\.pdf$/);
     const pdfBytes = fs.readFileSync(await pdf.path());
     assert.equal(pdfBytes.subarray(0, 5).toString('latin1'), '%PDF-');
+    const pdfText = execFileSync('pdftotext', ['-layout', await pdf.path(), '-'], { encoding: 'utf8' });
+    assert.match(pdfText, /Vexo register report/);
+    assert.match(pdfText, /0\s+1234\s+0x04D2/);
+    assert.match(pdfText, /1\s+-1\s+0xFFFF/);
     await page.waitForSelector('#reg-file-status.status-ok', WAIT);
 
     fs.writeFileSync(csvPath + '.csv', 'address,value\r\n300,5\r\n301,6\r\n302,7\r\n');
@@ -268,6 +273,7 @@ describe('Vexo in the browser', () => {
 
   test('the support form shows its limits and refuses characters Vexo cannot carry', async () => {
     await page.click('#tab-support');
+    assert.equal(await page.locator('#sup-module option').count(), 5);
     await page.fill('#sup-name', 'Anna, Maria');
     await page.fill('#sup-email', 'anna@example.com');
     await page.fill('#sup-message', 'Line one\nLine two');
@@ -282,6 +288,13 @@ describe('Vexo in the browser', () => {
     await page.click('#sup-send');
     assert.match(await status('#sup-status').textContent(), /"Company" may hold at most 50 characters/);
     await screenshot(page, '07-support');
+
+    // No mail server is configured for this vexo, so the mail tool fails and says so.
+    await page.fill('#sup-company', 'Torva Test');
+    await page.click('#sup-send');
+    await page.waitForSelector('#sup-status.status-error:not(:has(.spinner))', WAIT);
+    assert.match(await status('#sup-status').textContent(), /The message could not be sent: the mail program reported an error/);
+    assert.match(await status('#sup-status').textContent(), /\{"status":"err!"\}/);
   });
 
   test('disconnects, and a read then says there is no connection', async () => {

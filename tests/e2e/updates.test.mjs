@@ -72,4 +72,13 @@ describe('module updates in the browser', { skip: haveServer ? false : 'the upda
     assert.equal(await page.textContent('#meter-title'), 'Meter dashboard');
     assert.equal(await page.getAttribute('#module-meter', 'data-started'), 'yes');
   });
+
+  test('an update server that is gone is reported in plain words', async () => {
+    await updates.stop();
+    await page.click('#tab-updates');
+    await page.click('#upd-check');
+    await page.waitForSelector('#upd-status.status-error', WAIT);
+    assert.match(await page.textContent('#upd-status'), /The update server could not be reached/);
+    assert.equal(await page.isEnabled('#upd-check'), true);
+  });
 });
