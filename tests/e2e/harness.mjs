@@ -111,11 +111,16 @@ export async function startVexo(extraConfig = {}, netns = null) {
   };
 }
 
-export async function startDevsim(args = []) {
-  const port = await freePort();
-  const child = spawn(path.join(BUILD_DIR, 'vexo-devsim'), ['--tcp', `127.0.0.1:${port}`, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
-  const log = logTo(child, path.join(os.tmpdir(), `vexo-devsim-e2e-${port}.log`));
-  await waitForPort(port, child);
+/* The device simulator over Modbus TCP on a free loopback port, or, given rtuDevice, over RTU
+ * on that serial device (then port is null). */
+export async function startDevsim(args = [], rtuDevice = null) {
+  const port = rtuDevice ? null : await freePort();
+  const where = rtuDevice ? ['--rtu', rtuDevice] : ['--tcp', `127.0.0.1:${port}`];
+  const child = spawn(path.join(BUILD_DIR, 'vexo-devsim'), [...where, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
+  const log = logTo(child, path.join(os.tmpdir(), `vexo-devsim-e2e-${process.pid}-${port || 'rtu'}.log`));
+  if (rtuDevice) await new Promise((resolve) => setTimeout(resolve, 300));
+  else await waitForPort(port, child);
+  if (child.exitCode !== null) throw new Error('vexo-devsim ended with ' + child.exitCode);
   return {
     port,
     log,
@@ -234,4 +239,25 @@ export async function makeNetLab() {
     throw new Error(`nothing answers ${url} in ${lab.searcher}`);
   };
   return lab;
+}
+
+/* Two connected pseudo-terminals made by socat; `first` and `second` are links to them. */
+export async function startPtyPair() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-e2e-pty-'));
+  const first = path.join(dir, 'ttyVexo');
+  const second = path.join(dir, 'ttyDevice');
+  const child = spawn('socat', ['-d', '-d', `pty,raw,echo=0,link=${first}`, `pty,raw,echo=0,link=${second}`], { stdio: 'ignore' });
+  const deadline = Date.now() + 10000;
+  while (!(fs.existsSync(first) && fs.existsSync(second))) {
+    if (Date.now() > deadline || child.exitCode !== null) throw new Error('socat did not make the pseudo-terminals');
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+  return {
+    first,
+    second,
+    async stop() {
+      await stopChild(child);
+      fs.rmSync(dir, { recursive: true, force: true });
+    },
+  };
 }
