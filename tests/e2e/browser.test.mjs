@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { keepLog, launchBrowser, screenshot, startDevsim, startVexo } from './harness.mjs';
+import { accessibilityProblems, keepLog, launchBrowser, screenshot, startDevsim, startVexo } from './harness.mjs';
 
 const WAIT = { timeout: 15000 };
 
@@ -51,7 +51,8 @@ describe('Vexo in the browser', () => {
   async function read(form) {
     await setReadForm(form);
     await page.click('#reg-read');
-    await page.waitForSelector('#reg-status.status-ok, #reg-status.status-error', WAIT);
+    // The status turns busy on the click itself; the read is over when it no longer is.
+    await page.waitForSelector('#reg-status:is(.status-ok, .status-error)', WAIT);
   }
 
   test('the shell lists the installed modules, shows the version and switches language', async () => {
@@ -68,6 +69,7 @@ describe('Vexo in the browser', () => {
       assert.equal(await page.textContent('#conn-text'), state);
       assert.equal(await page.getAttribute('html', 'lang'), lang);
       await screenshot(page, `00-language-${lang}`);
+      assert.deepEqual(await accessibilityProblems(page), [], `00-language-${lang}`);
     }
     await page.selectOption('#lang-select', 'en');
     assert.equal(await page.textContent('#conn-connect'), 'Connect');
@@ -88,6 +90,7 @@ describe('Vexo in the browser', () => {
     assert.match(await page.textContent('#about-ver'), /^\d+\.\d+\.\d+$/);
     assert.ok((await page.locator('#about-flags li').count()) >= 5);
     await screenshot(page, '08-about');
+    assert.deepEqual(await accessibilityProblems(page), [], '08-about');
   });
 
   test('a wrong TCP port gives a plain error and the state stays disconnected', async () => {
@@ -118,6 +121,7 @@ describe('Vexo in the browser', () => {
     assert.equal(await page.textContent('#conn-text'), `Connected: 127.0.0.1:${devsim.port}, slave 1`);
     assert.match(await status('#conn-status').textContent(), /Connected with Modbus TCP\./);
     await screenshot(page, '01-connection');
+    assert.deepEqual(await accessibilityProblems(page), [], '01-connection');
 
     // A reload learns the state and the stored settings from Vexo itself.
     await page.reload();
@@ -137,6 +141,7 @@ describe('Vexo in the browser', () => {
     assert.equal(await cell(1, 2).textContent(), '65535');
     assert.equal(await cell(8, 0).textContent(), '42');
     await screenshot(page, '02-registers');
+    assert.deepEqual(await accessibilityProblems(page), [], '02-registers');
 
     await read({ addr: 2, count: 1, type: 'float4321' });
     assert.equal(await cell(2, 0).textContent(), '12.5');
@@ -206,9 +211,12 @@ describe('Vexo in the browser', () => {
     });
     assert.ok(coloured > 50, `only ${coloured} pixels of the first series colour`);
     await screenshot(page, '03-chart');
+    assert.deepEqual(await accessibilityProblems(page), [], '03-chart');
     await page.click('#reg-poll');
-    await page.waitForFunction(() => document.getElementById('reg-poll').getAttribute('aria-pressed') === 'false', null, WAIT);
+    // The read under way finishes before Read and the poll button are offered again.
+    await page.waitForSelector('#reg-poll[aria-pressed="false"]:not([disabled])', WAIT);
     assert.equal(await page.isEnabled('#reg-read'), true);
+    assert.match(await page.textContent('#reg-poll-info'), /^Polling stopped after \d+ reads\.$/);
   });
 
   test('exports CSV and a PDF report through the save endpoint, and loads the list back', async () => {
@@ -255,6 +263,7 @@ describe('Vexo in the browser', () => {
     assert.equal(bytes, 2 + 'Vexo simulated device'.length);
     assert.equal(await page.locator('#id-bytes tbody tr').nth(2).locator('td').nth(2).textContent(), 'V');
     await screenshot(page, '04-identify');
+    assert.deepEqual(await accessibilityProblems(page), [], '04-identify');
   });
 
   test('a wrong register address shows the device error in plain words', async () => {
@@ -265,6 +274,7 @@ describe('Vexo in the browser', () => {
     assert.match(text, /The device answered with an error: /);
     assert.match(text, /Vexo replied: \{"error":"Protocol error! /);
     await screenshot(page, '05-error');
+    assert.deepEqual(await accessibilityProblems(page), [], '05-error');
 
     await setReadForm({ addr: 65535, count: 2 });
     await page.click('#reg-read');
@@ -288,6 +298,7 @@ describe('Vexo in the browser', () => {
     await page.click('#sup-send');
     assert.match(await status('#sup-status').textContent(), /"Company" may hold at most 50 characters/);
     await screenshot(page, '07-support');
+    assert.deepEqual(await accessibilityProblems(page), [], '07-support');
 
     // No mail server is configured for this vexo, so the mail tool fails and says so.
     await page.fill('#sup-company', 'Torva Test');
@@ -306,6 +317,7 @@ describe('Vexo in the browser', () => {
     await read({ addr: 0, count: 1 });
     assert.match(await status('#reg-status').textContent(), /There is no connection to a device/);
     await screenshot(page, '06-disconnected');
+    assert.deepEqual(await accessibilityProblems(page), [], '06-disconnected');
     assert.deepEqual(pageErrors, []);
   });
 });

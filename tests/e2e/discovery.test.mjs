@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
-import { BUILD_DIR, keepLog, launchBrowser, makeNetLab, screenshot, startVexo } from './harness.mjs';
+import { accessibilityProblems, BUILD_DIR, keepLog, launchBrowser, makeNetLab, screenshot, startVexo } from './harness.mjs';
 
 const WAIT = { timeout: 15000 };
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -51,6 +51,7 @@ describe('device discovery in the browser', { skip: lab ? false : 'network names
     const cells = await page.locator('#disc-body tr').first().locator('td').allTextContents();
     assert.deepEqual(cells.slice(0, 4), ['Meter A', `${lab.deviceIp}:${modbusPort}`, '00:11:22:33:44:55', '1']);
     await screenshot(page, '10-discovery');
+    assert.deepEqual(await accessibilityProblems(page), [], '10-discovery');
 
     await page.click('#disc-body button');
     await page.waitForSelector('#conn-status.status-ok', WAIT);

@@ -261,3 +261,15 @@ export async function startPtyPair() {
     },
   };
 }
+
+/* Accessibility rules the page breaks right now, as "rule: target" lines (axe-core). */
+export async function accessibilityProblems(page) {
+  if (!(await page.evaluate(() => Boolean(window.axe)))) {
+    await page.addScriptTag({ path: path.join(here, 'node_modules', 'axe-core', 'axe.min.js') });
+  }
+  const violations = await page.evaluate(async () => {
+    const result = await window.axe.run(document, { resultTypes: ['violations'] });
+    return result.violations.map((v) => ({ id: v.id, impact: v.impact, targets: v.nodes.map((n) => n.target.join(' ')) }));
+  });
+  return violations.flatMap((v) => v.targets.map((t) => `${v.id} (${v.impact}): ${t}`));
+}

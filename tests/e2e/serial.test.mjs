@@ -2,7 +2,7 @@
 // Vexo, the device is the simulator on one end of a socat pseudo-terminal pair.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { keepLog, launchBrowser, screenshot, startDevsim, startPtyPair, startVexo } from './harness.mjs';
+import { accessibilityProblems, keepLog, launchBrowser, screenshot, startDevsim, startPtyPair, startVexo } from './harness.mjs';
 
 const WAIT = { timeout: 15000 };
 
@@ -57,6 +57,7 @@ describe('serial connection in the browser', () => {
     assert.match(await page.textContent('#conn-status'), /Connected with serial port\./);
     assert.equal(await page.textContent('#conn-text'), `Connected: ${pty.first}, slave 7`);
     await screenshot(page, '11-serial');
+    assert.deepEqual(await accessibilityProblems(page), [], '11-serial');
 
     await page.click('#tab-registers');
     await page.fill('#reg-addr', '0');

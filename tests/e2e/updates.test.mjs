@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { keepLog, launchBrowser, screenshot, SOURCE_DIR, startUpdateServer, startVexo } from './harness.mjs';
+import { accessibilityProblems, keepLog, launchBrowser, screenshot, SOURCE_DIR, startUpdateServer, startVexo } from './harness.mjs';
 
 const WAIT = { timeout: 30000 };
 const haveServer = fs.existsSync(path.join(SOURCE_DIR, 'tools', 'updateserver', 'updateserver.py'));
@@ -63,6 +63,7 @@ describe('module updates in the browser', { skip: haveServer ? false : 'the upda
     assert.match(await page.textContent('#upd-status'), /Completed correctly\./);
     await page.waitForFunction(() => document.querySelectorAll('#upd-installed tr').length === 7, null, WAIT);
     await screenshot(page, '09-updates');
+    assert.deepEqual(await accessibilityProblems(page), [], '09-updates');
     assert.ok(fs.existsSync(path.join(vexo.dir, 'www', 'modules', 'meter', 'meter.js')));
 
     await page.click('#upd-reload');

@@ -202,6 +202,12 @@
     }
   }
 
+  // Links and the browser's back and forward buttons change the hash.
+  window.addEventListener('hashchange', () => {
+    const index = tabs.findIndex((t) => '#' + t.name === location.hash);
+    if (index >= 0 && tabs[index].panel.hidden) selectTab(index, false);
+  });
+
   V.on('connection', renderConnection);
   V.on('langchange', () => {
     renderConnection();

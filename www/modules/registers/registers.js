@@ -216,6 +216,8 @@
 
   /* ---------- polling ---------- */
 
+  let wakePoller = null;
+
   function setPolling(on) {
     polling = on;
     const button = $('#reg-poll');
@@ -234,14 +236,27 @@
       pollCount++;
       $('#reg-poll-info').textContent = V.t('reg.pollInfo', { count: pollCount, interval });
       const wait = interval - (performance.now() - started);
-      if (wait > 0) await V.sleep(wait);
+      if (wait > 0 && polling) await new Promise((resolve) => {
+        wakePoller = resolve;
+        setTimeout(resolve, wait);
+      });
     }
+    wakePoller = null;
     setPolling(false);
+    $('#reg-poll').disabled = false;
+  }
+
+  // Stopping lets the read under way finish first, so Read cannot overlap it.
+  function stopPolling() {
+    if (!polling) return;
+    polling = false;
+    $('#reg-poll').disabled = true;
+    if (wakePoller) wakePoller();
   }
 
   function togglePolling() {
     if (polling) {
-      setPolling(false);
+      stopPolling();
       return;
     }
     const interval = V.readInt($('#reg-interval'), MIN_INTERVAL_MS, 3600000);
@@ -400,7 +415,7 @@
         updateChartSeries();
       });
       V.on('connection', (s) => {
-        if (!s.connected && polling) setPolling(false);
+        if (!s.connected) stopPolling();
       });
     },
     onShow() {

@@ -2,6 +2,7 @@
   'use strict';
   const add = window.Vexo.i18n.add;
   add('en', {
+    'upd.caption': 'Installed modules and their files',
     'upd.tab': 'Updates',
     'upd.title': 'Module updates',
     'upd.intro': 'Vexo asks the update server whether newer interface modules exist. Checking can take up to 20 seconds.',
@@ -27,6 +28,7 @@
     'upd.failed': 'The update failed.',
   });
   add('es', {
+    'upd.caption': 'Módulos instalados y sus archivos',
     'upd.tab': 'Actualizaciones',
     'upd.title': 'Actualización de módulos',
     'upd.intro': 'Vexo pregunta al servidor de actualizaciones si hay módulos de interfaz más recientes. La comprobación puede tardar hasta 20 segundos.',
@@ -52,6 +54,7 @@
     'upd.failed': 'La actualización falló.',
   });
   add('de', {
+    'upd.caption': 'Installierte Module und ihre Dateien',
     'upd.tab': 'Updates',
     'upd.title': 'Modul-Updates',
     'upd.intro': 'Vexo fragt den Update-Server, ob es neuere Oberflächenmodule gibt. Die Prüfung kann bis zu 20 Sekunden dauern.',
@@ -77,6 +80,7 @@
     'upd.failed': 'Das Update ist fehlgeschlagen.',
   });
   add('pl', {
+    'upd.caption': 'Zainstalowane moduły i ich pliki',
     'upd.tab': 'Aktualizacje',
     'upd.title': 'Aktualizacje modułów',
     'upd.intro': 'Vexo pyta serwer aktualizacji, czy są nowsze moduły interfejsu. Sprawdzanie może potrwać do 20 sekund.',
