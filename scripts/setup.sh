@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
-    qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev)
+    qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev
+    fonts-dejavu-core)
 TEST_PACKAGES=(python3 python3-pymodbus socat poppler-utils curl openssl iproute2
     python3-aiosmtpd stunnel4 xvfb chromium)
 

@@ -4,11 +4,19 @@
 #include <QObject>
 
 // Lists the interface modules installed below the document root's "modules" folder.
+// Keeps no state beyond the root, so any connection thread may ask.
 class ModulesMngr : public QObject
 {
+    Q_OBJECT
 public:
     ModulesMngr(const QString &docRoot, QObject *parent = nullptr);
     QByteArray getListOfInstalledModules() const;
+
+private:
+    static QByteArray moduleToJson(const QString &folder);
+    static QByteArray filesToJson(const QString &folder, const QString &extension);
+
+    QString m_docRoot;
 };
 
 #endif // MODULESMNGR_H

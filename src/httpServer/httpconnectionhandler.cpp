@@ -42,11 +42,17 @@ HttpConnectionHandler::HttpConnectionHandler(const QSettings *settings, HttpRequ
 
 HttpConnectionHandler::~HttpConnectionHandler()
 {
-    quit();
+    // A reply stuck on a client that does not read gives up; the quit is queued behind a
+    // connection the listener may just have handed over, so that it is adopted and then
+    // closed rather than left open and forgotten.
+    requestInterruption();
+    QMetaObject::invokeMethod(
+        this, [this] { quit(); }, Qt::QueuedConnection);
     wait();
     // run() normally disposes of the socket in this handler's own thread; this only covers a
     // thread that never ran.
-    releaseThreadObjects();
+    if (!m_threadObjectsReleased.load(std::memory_order_acquire))
+        releaseThreadObjects();
 }
 
 QTcpSocket *HttpConnectionHandler::createSocket()
@@ -70,6 +76,7 @@ void HttpConnectionHandler::run()
     if (m_socket)
         m_socket->close();
     releaseThreadObjects();
+    m_threadObjectsReleased.store(true, std::memory_order_release);
 }
 
 void HttpConnectionHandler::releaseThreadObjects()
@@ -129,8 +136,8 @@ void HttpConnectionHandler::disconnected()
 void HttpConnectionHandler::read()
 {
     // Writing a reply can deliver more bytes of the connection; they are taken by the
-    // loop below, not by a nested call.
-    if (m_reading)
+    // loop below, not by a nested call. Nothing is read once the connection is closing.
+    if (m_reading || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
     QScopedValueRollback<bool> reading(m_reading, true);
     while (m_socket->bytesAvailable() > 0) {

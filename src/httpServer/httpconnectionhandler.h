@@ -58,6 +58,8 @@ private:
     QTimer *m_readTimer;
     std::unique_ptr<HttpRequest> m_currentRequest;
     std::atomic<bool> m_busy{false};
+    // Set by the thread once it has disposed of its objects; read after joining it.
+    std::atomic<bool> m_threadObjectsReleased{false};
     bool m_reading = false;
 };
 

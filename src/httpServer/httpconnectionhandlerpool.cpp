@@ -11,6 +11,8 @@
 #include <QSslKey>
 #include <QSslSocket>
 
+#include <utility>
+
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(const QSettings *settings,
                                                      HttpRequestHandler *requestHandler, QObject *parent)
     : QObject(parent)
@@ -34,7 +36,7 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
 HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
 {
     QMutexLocker locker(&m_mutex);
-    for (HttpConnectionHandler *handler : qAsConst(m_handlers)) {
+    for (HttpConnectionHandler *handler : std::as_const(m_handlers)) {
         if (!handler->busy()) {
             handler->markBusy();
             return handler;
@@ -49,10 +51,10 @@ HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
     return handler;
 }
 
-int HttpConnectionHandlerPool::handlerCount() const
+QList<HttpConnectionHandler *> HttpConnectionHandlerPool::handlers() const
 {
     QMutexLocker locker(&m_mutex);
-    return m_handlers.size();
+    return m_handlers;
 }
 
 void HttpConnectionHandlerPool::cleanup()

@@ -26,7 +26,8 @@ public:
 
     // An idle handler, already marked busy, or nullptr when all maxThreads handlers are busy.
     HttpConnectionHandler *acquireHandler();
-    int handlerCount() const;
+    // The handlers in creation order.
+    QList<HttpConnectionHandler *> handlers() const;
     bool sslEnabled() const { return m_sslConfiguration != nullptr; }
 
 private slots:

@@ -3,8 +3,11 @@
 #include "httpconnectionhandlerpool.h"
 
 #include <QCoreApplication>
+#include <QHostInfo>
 #include <QSettings>
 #include <QTcpSocket>
+
+#include <algorithm>
 
 namespace {
 const QByteArray tooManyConnectionsReply =
@@ -35,12 +38,38 @@ void HttpListener::listen()
         m_pool = new HttpConnectionHandlerPool(m_settings, m_requestHandler, this);
     const QString host = m_settings->value("host").toString();
     const quint16 port = quint16(m_settings->value("port").toUInt());
-    const QHostAddress address = host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host);
+    QString lookupError;
+    const QHostAddress address = bindAddress(host, lookupError);
+    if (address.isNull()) {
+        qCritical("HttpListener: Cannot bind on port %i: %s", int(port), qPrintable(lookupError));
+        return;
+    }
     if (QTcpServer::listen(address, port)) {
-        qDebug("HttpListener: Listening on port %i", int(port));
+        // The port actually bound: with port 0 the system chose one.
+        qDebug("HttpListener: Listening on port %i", int(serverPort()));
     } else {
         qCritical("HttpListener: Cannot bind on port %i: %s", int(port), qPrintable(errorString()));
     }
+}
+
+QHostAddress HttpListener::bindAddress(const QString &host, QString &error)
+{
+    if (host.isEmpty())
+        return QHostAddress(QHostAddress::Any);
+    const QHostAddress literal(host);
+    if (!literal.isNull())
+        return literal;
+    // A name such as localhost: an unparsed address would bind every interface instead.
+    const QHostInfo info = QHostInfo::fromName(host);
+    const QList<QHostAddress> addresses = info.addresses();
+    if (addresses.isEmpty()) {
+        error = info.errorString();
+        return QHostAddress();
+    }
+    const auto ipv4 = std::find_if(addresses.begin(), addresses.end(), [](const QHostAddress &a) {
+        return a.protocol() == QAbstractSocket::IPv4Protocol;
+    });
+    return ipv4 != addresses.end() ? *ipv4 : addresses.first();
 }
 
 void HttpListener::close()

@@ -3,6 +3,7 @@
 
 #include "httpconnectionhandler.h"
 
+#include <QHostAddress>
 #include <QTcpServer>
 
 class HttpConnectionHandlerPool;
@@ -34,6 +35,7 @@ protected:
 
 private:
     void rejectConnection(qintptr socketDescriptor);
+    static QHostAddress bindAddress(const QString &host, QString &error);
 
     QSettings *m_settings;
     HttpRequestHandler *m_requestHandler;

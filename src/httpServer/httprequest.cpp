@@ -6,6 +6,8 @@
 #include <QIODevice>
 #include <QSettings>
 
+#include <utility>
+
 namespace {
 // Longest line read from a multipart body in one piece, and the largest piece of body
 // taken from the socket at once.
@@ -60,7 +62,7 @@ HttpRequest::HttpRequest(const QSettings *settings)
 
 HttpRequest::~HttpRequest()
 {
-    for (QTemporaryFile *file : qAsConst(m_uploadedFiles)) {
+    for (QTemporaryFile *file : std::as_const(m_uploadedFiles)) {
         file->close();
         delete file;
     }
@@ -198,10 +200,18 @@ void HttpRequest::readPlainBody(QIODevice *socket)
 
 void HttpRequest::readMultiPartBody(QIODevice *socket)
 {
-    if (!m_tempFile.isOpen())
-        m_tempFile.open();
+    // A body that cannot be stored could never complete: it is refused instead of left to
+    // the read time-out.
+    if (!m_tempFile.isOpen() && !m_tempFile.open()) {
+        abortUnstorableBody();
+        return;
+    }
     const qint64 wanted = qMin(m_expectedBodySize - m_tempFile.size(), multipartChunkSize);
-    m_tempFile.write(socket->read(wanted));
+    const QByteArray piece = socket->read(wanted);
+    if (m_tempFile.write(piece) != piece.size()) {
+        abortUnstorableBody();
+        return;
+    }
     const qint64 stored = m_tempFile.size();
     if (stored >= m_maxMultiPartSize) {
         qWarning("HttpRequest: received too many multipart bytes");
@@ -214,6 +224,12 @@ void HttpRequest::readMultiPartBody(QIODevice *socket)
         m_tempFile.close();
         m_status = Complete;
     }
+}
+
+void HttpRequest::abortUnstorableBody()
+{
+    qCritical("HttpRequest: Error writing temp file for multipart body");
+    m_status = Aborted;
 }
 
 void HttpRequest::parseMultiPartFile()

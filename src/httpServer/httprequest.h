@@ -57,6 +57,7 @@ private:
     bool readLine(QIODevice *socket, QByteArray &line);
     void finishHeaders();
     void abortTooManyBytes();
+    void abortUnstorableBody();
     void decodeRequestParams();
     void extractCookies();
     void parseMultiPartFile();

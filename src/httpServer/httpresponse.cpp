@@ -1,6 +1,11 @@
 #include "httpresponse.h"
 
 #include <QTcpSocket>
+#include <QThread>
+
+namespace {
+const int writeWaitSliceMs = 500;
+}
 
 HttpResponse::HttpResponse(QTcpSocket *socket)
     : m_socket(socket)
@@ -113,10 +118,8 @@ bool HttpResponse::writeToSocket(const QByteArray &data)
     while (sent < data.size() && isSocketOpen()) {
         // Keep at most one piece queued: a slow client stalls only its own thread and
         // never makes the server buffer a whole large reply.
-        while (m_socket->bytesToWrite() > 0 && isSocketOpen()) {
-            if (!m_socket->waitForBytesWritten(-1))
-                return false;
-        }
+        if (!waitUntilWritten())
+            return false;
         if (!isSocketOpen())
             return false;
         const qint64 accepted = m_socket->write(data.constData() + sent, data.size() - sent);
@@ -126,6 +129,22 @@ bool HttpResponse::writeToSocket(const QByteArray &data)
     }
     m_socket->flush();
     return sent == data.size();
+}
+
+bool HttpResponse::waitUntilWritten()
+{
+    // No time limit for a slow client, but a thread that is told to end (the server is
+    // closing) stops waiting, or closing would hang on a client that no longer reads.
+    while (m_socket->bytesToWrite() > 0 && isSocketOpen()) {
+        if (QThread::currentThread()->isInterruptionRequested()) {
+            m_socket->abort();
+            return false;
+        }
+        if (!m_socket->waitForBytesWritten(writeWaitSliceMs) &&
+            m_socket->error() != QAbstractSocket::SocketTimeoutError)
+            return false;
+    }
+    return true;
 }
 
 bool HttpResponse::isSocketOpen() const

@@ -31,6 +31,7 @@ private:
     void chooseFraming(const QByteArray &data, bool lastPart);
     QByteArray headerBytes() const;
     bool writeToSocket(const QByteArray &data);
+    bool waitUntilWritten();
     bool isSocketOpen() const;
 
     QMap<QByteArray, QByteArray> m_headers;

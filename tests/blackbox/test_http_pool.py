@@ -56,11 +56,11 @@ class HttpPoolTest(unittest.TestCase):
                     self.assertEqual(receive_exactly(sock, len(AJAX_EMPTY)), AJAX_EMPTY)
                 with vexo.connect() as fifth:
                     self.assertEqual(receive_until_close(fifth)[0], REPLY_503)
+                self.assertEqual(vexo.log_text().count("rejecting new connection"), 1)
             finally:
                 for sock in held:
                     sock.close()
             self.assertTrue(wait_until(lambda: served(vexo)))
-            self.assertEqual(vexo.log_text().count("rejecting new connection"), 1)
 
 
 if __name__ == "__main__":

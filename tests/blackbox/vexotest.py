@@ -81,7 +81,12 @@ class VexoInstance:
         self.process = None
         self.log_path = os.path.join(self.dir, "vexo.log")
         if start:
-            self.start()
+            try:
+                self.start()
+            except BaseException:
+                # Nobody holds the instance yet to clean it up: do not leave the process behind.
+                self.cleanup()
+                raise
 
     def start(self, wait=True):
         self.log = open(self.log_path, "wb")

@@ -3,11 +3,17 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
+bool isFinal(const HttpRequest &request)
+{
+    return request.status() == HttpRequest::Complete || request.status() == HttpRequest::Aborted;
+}
+
 // Feeds the bytes in pieces of at most `pieceSize`, the way a socket delivers them, until
 // the request is complete or aborted. Returns how many bytes were left unread.
 qint64 feed(HttpRequest &request, const QByteArray &bytes, int pieceSize)
@@ -17,8 +23,7 @@ qint64 feed(HttpRequest &request, const QByteArray &bytes, int pieceSize)
         QByteArray piece = bytes.mid(offset, pieceSize);
         QBuffer device(&piece);
         device.open(QIODevice::ReadOnly);
-        while (device.bytesAvailable() > 0 && request.status() != HttpRequest::Complete &&
-               request.status() != HttpRequest::Aborted)
+        while (device.bytesAvailable() > 0 && !isFinal(request))
             request.readFromSocket(&device);
         offset += device.pos();
         if (device.bytesAvailable() > 0)
@@ -300,6 +305,60 @@ private slots:
         padded.insert(padded.indexOf("\r\n\r\n"), "\r\nX-Pad: " + QByteArray(500, 'p'));
         QCOMPARE(parse(padded, limits)->status(), HttpRequest::Aborted);
         QCOMPARE(parse(padded, {{"maxMultiPartSize", 5500}})->status(), HttpRequest::Complete);
+    }
+
+    void refusesAMultipartBodyItCannotStore()
+    {
+        const QByteArray body = formField("b", "f", "v") + "--b--\r\n";
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        // No file can be made there, not even by root.
+        qputenv("TMPDIR", "/proc");
+        const auto request = parse(multipartRequest("b", body));
+        qputenv("TMPDIR", oldTmp);
+        QCOMPARE(request->status(), HttpRequest::Aborted);
+    }
+
+    void alwaysProgressesOnMangledInput()
+    {
+        // Every call must consume bytes or reach a final status, else the connection handler,
+        // which calls it while bytes are available, would spin for ever.
+        const QByteArray boundary = "zz";
+        const QList<QByteArray> seeds = {
+            "GET /a%20b?x=1&y=%41 HTTP/1.1\r\nCookie: a=\"b;c\"\r\nX: y\r\n z\r\n\r\n",
+            "POST /f HTTP/1.1\r\nContent-Length: 9\r\n\r\nk=v&w=%2x",
+            multipartRequest(boundary, formField(boundary, "f", "v") + fileField(boundary, "u", "n", "data") +
+                                           "--" + boundary + "--\r\n")};
+        const QByteArray alphabet = "\r\n :=%\"-;&?Zz09";
+        QRandomGenerator random(20261205);
+        const ListenerSettings settings;
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray bytes = seeds.at(round % seeds.size());
+            for (int edits = random.bounded(1, 6); edits > 0; --edits) {
+                const int at = random.bounded(bytes.size());
+                switch (random.bounded(3)) {
+                case 0:
+                    bytes[at] = alphabet.at(random.bounded(alphabet.size()));
+                    break;
+                case 1:
+                    bytes.remove(at, random.bounded(1, 8));
+                    break;
+                default:
+                    bytes.insert(
+                        at, QByteArray(random.bounded(1, 40), alphabet.at(random.bounded(alphabet.size()))));
+                }
+            }
+            // Limits that vary make a read end exactly at a limit now and then.
+            settings.settings()->setValue("maxRequestSize", random.bounded(20, 300));
+            settings.settings()->setValue("maxMultiPartSize", random.bounded(20, 400));
+            HttpRequest request(settings.settings());
+            QBuffer device(&bytes);
+            device.open(QIODevice::ReadOnly);
+            while (device.bytesAvailable() > 0 && !isFinal(request)) {
+                const qint64 before = device.pos();
+                request.readFromSocket(&device);
+                QVERIFY2(device.pos() > before || isFinal(request), bytes.toPercentEncoding().constData());
+            }
+        }
     }
 
     void extractsCookies()

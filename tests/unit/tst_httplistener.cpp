@@ -1,0 +1,247 @@
+#include "httpconnectionhandler.h"
+#include "httpconnectionhandlerpool.h"
+#include "httplistener.h"
+#include "httprequest.h"
+#include "httprequesthandler.h"
+#include "httpresponse.h"
+#include "listenersettings.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+const QByteArray notImplemented =
+    "HTTP/1.1 501 not implemented\r\nContent-Length: 19\r\n\r\n501 not implemented";
+const QByteArray tooMany =
+    "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
+
+// A client on loopback. Waiting goes through the event loop, which the listener needs to
+// accept at all.
+std::unique_ptr<QTcpSocket> connectTo(const HttpListener &listener)
+{
+    auto client = std::make_unique<QTcpSocket>();
+    client->connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    return client;
+}
+
+QByteArray awaitBytes(QTcpSocket &client, int size)
+{
+    QByteArray received;
+    // The caller compares what arrived; running out of time shows there.
+    (void)QTest::qWaitFor(
+        [&] {
+            received += client.readAll();
+            return received.size() >= size;
+        },
+        5000);
+    return received;
+}
+
+QByteArray exchange(QTcpSocket &client, const QByteArray &request, int replySize)
+{
+    client.write(request);
+    return awaitBytes(client, replySize);
+}
+
+bool allIdle(const HttpConnectionHandlerPool &pool)
+{
+    const auto handlers = pool.handlers();
+    return std::none_of(handlers.begin(), handlers.end(), [](HttpConnectionHandler *h) { return h->busy(); });
+}
+
+// Answers with far more than the socket buffers of a client that does not read can take.
+class FloodingHandler : public HttpRequestHandler
+{
+public:
+    void service(HttpRequest &, HttpResponse &response) override
+    {
+        const QByteArray piece(1 << 20, 'f');
+        for (int i = 0; i < 64; ++i)
+            response.write(piece, false);
+        response.write(QByteArray(), true);
+    }
+};
+
+// Leaves its reply unfinished in the ways a careless handler can: writing nothing, or
+// throwing after the first of several parts.
+class CarelessHandler : public HttpRequestHandler
+{
+public:
+    void service(HttpRequest &request, HttpResponse &response) override
+    {
+        if (request.path() == "/throw") {
+            response.write("partial", false);
+            throw std::runtime_error("handler failed");
+        }
+    }
+};
+
+void cleanupNow(HttpConnectionHandlerPool *pool)
+{
+    QVERIFY(QMetaObject::invokeMethod(pool, "cleanup"));
+}
+} // namespace
+
+class TestHttpListener : public QObject
+{
+    Q_OBJECT
+private slots:
+    void retiresOneIdleHandlerPerTick()
+    {
+        const ListenerSettings settings(
+            {{"host", "127.0.0.1"}, {"port", 0}, {"cleanupInterval", 3600000}, {"minThreads", 1}});
+        HttpRequestHandler requestHandler;
+        HttpListener listener(settings.settings(), &requestHandler);
+        QVERIFY(listener.isListening());
+        HttpConnectionHandlerPool *pool = listener.pool();
+        QVERIFY(pool->handlers().isEmpty());
+
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 5; ++i) {
+            clients.push_back(connectTo(listener));
+            QCOMPARE(exchange(*clients.back(), "GET / HTTP/1.1\r\n\r\n", notImplemented.size()),
+                     notImplemented);
+        }
+        const QList<HttpConnectionHandler *> created = pool->handlers();
+        QCOMPARE(created.size(), 5);
+        // Busy handlers are never retired.
+        settings.settings()->setValue("minThreads", 0);
+        cleanupNow(pool);
+        QCOMPARE(pool->handlers(), created);
+
+        settings.settings()->setValue("minThreads", 1);
+        clients.clear();
+        QTRY_VERIFY(allIdle(*pool));
+        // The first idle handler stays; the second one in creation order goes first.
+        QList<HttpConnectionHandler *> expected = created;
+        for (int remaining = 4; remaining >= 1; --remaining) {
+            cleanupNow(pool);
+            expected.removeAt(1);
+            QCOMPARE(pool->handlers(), expected);
+        }
+        cleanupNow(pool);
+        QCOMPARE(pool->handlers(), expected);
+        // minThreads is read at every tick.
+        settings.settings()->setValue("minThreads", 0);
+        cleanupNow(pool);
+        QVERIFY(pool->handlers().isEmpty());
+    }
+
+    void shrinksOnTheTimer()
+    {
+        const ListenerSettings settings(
+            {{"host", "127.0.0.1"}, {"port", 0}, {"cleanupInterval", 50}, {"minThreads", 2}});
+        HttpRequestHandler requestHandler;
+        HttpListener listener(settings.settings(), &requestHandler);
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 4; ++i) {
+            clients.push_back(connectTo(listener));
+            QCOMPARE(exchange(*clients.back(), "GET / HTTP/1.1\r\n\r\n", notImplemented.size()),
+                     notImplemented);
+        }
+        QCOMPARE(listener.pool()->handlers().size(), 4);
+        clients.clear();
+        QTRY_COMPARE(listener.pool()->handlers().size(), 2);
+        QTest::qWait(200);
+        QCOMPARE(listener.pool()->handlers().size(), 2);
+    }
+
+    void rejectsBeyondMaxThreadsAndReusesHandlers()
+    {
+        const ListenerSettings settings({{"host", "127.0.0.1"}, {"port", 0}, {"maxThreads", 2}});
+        HttpRequestHandler requestHandler;
+        HttpListener listener(settings.settings(), &requestHandler);
+        auto first = connectTo(listener);
+        auto second = connectTo(listener);
+        QCOMPARE(exchange(*first, "GET / HTTP/1.1\r\n\r\n", notImplemented.size()), notImplemented);
+        QCOMPARE(exchange(*second, "GET / HTTP/1.1\r\n\r\n", notImplemented.size()), notImplemented);
+        auto third = connectTo(listener);
+        QCOMPARE(awaitBytes(*third, tooMany.size()), tooMany);
+        QTRY_COMPARE(third->state(), QAbstractSocket::UnconnectedState);
+
+        // maxThreads is read whenever no handler is idle.
+        settings.settings()->setValue("maxThreads", 3);
+        auto fourth = connectTo(listener);
+        QCOMPARE(exchange(*fourth, "GET / HTTP/1.1\r\n\r\n", notImplemented.size()), notImplemented);
+        QCOMPARE(listener.pool()->handlers().size(), 3);
+
+        // A freed handler serves the next connection; no new thread is made for it.
+        first.reset();
+        QTRY_VERIFY(!listener.pool()->handlers().at(0)->busy());
+        auto fifth = connectTo(listener);
+        QCOMPARE(exchange(*fifth, "GET / HTTP/1.1\r\n\r\n", notImplemented.size()), notImplemented);
+        QCOMPARE(listener.pool()->handlers().size(), 3);
+        QVERIFY(listener.pool()->handlers().at(0)->busy());
+    }
+
+    void closeStopsListeningAndJoinsHandlers()
+    {
+        const ListenerSettings settings({{"host", "127.0.0.1"}, {"port", 0}});
+        HttpRequestHandler requestHandler;
+        auto listener = std::make_unique<HttpListener>(settings.settings(), &requestHandler);
+        const quint16 port = listener->serverPort();
+        auto client = connectTo(*listener);
+        // Half a request: the handler is busy in the middle of reading when the server closes.
+        client->write("GET / HTTP/1.1\r\n");
+        QTRY_COMPARE(listener->pool()->handlers().size(), 1);
+        QPointer<HttpConnectionHandler> handler = listener->pool()->handlers().at(0);
+        listener->close();
+        QVERIFY(!listener->isListening());
+        QVERIFY(!listener->pool());
+        QVERIFY(!handler);
+        QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+        // Closing twice is harmless, and listening again makes a new pool.
+        listener->close();
+        listener->listen();
+        QVERIFY(listener->isListening());
+        QVERIFY(listener->pool());
+        listener.reset();
+        QTcpSocket late;
+        late.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(!late.waitForConnected(1000));
+    }
+
+    void finishesRepliesTheHandlerLeftOpen()
+    {
+        const ListenerSettings settings({{"host", "127.0.0.1"}, {"port", 0}});
+        CarelessHandler requestHandler;
+        HttpListener listener(settings.settings(), &requestHandler);
+        auto client = connectTo(listener);
+        const QByteArray empty = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+        QCOMPARE(exchange(*client, "GET /silent HTTP/1.1\r\n\r\n", empty.size()), empty);
+        const QByteArray cutShort =
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7\r\npartial\r\n0\r\n\r\n";
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QRegularExpression("HttpConnectionHandler \\(0x[0-9a-f]+\\): An uncatched "
+                                                "exception occured in the request handler"));
+        QCOMPARE(exchange(*client, "GET /throw HTTP/1.1\r\n\r\n", cutShort.size()), cutShort);
+        // The connection goes on as usual.
+        QCOMPARE(exchange(*client, "GET /silent HTTP/1.1\r\n\r\n", empty.size()), empty);
+        QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+    }
+
+    void closeDoesNotWaitForAClientThatStopsReading()
+    {
+        const ListenerSettings settings({{"host", "127.0.0.1"}, {"port", 0}});
+        FloodingHandler requestHandler;
+        HttpListener listener(settings.settings(), &requestHandler);
+        auto client = connectTo(listener);
+        client->setReadBufferSize(4096);
+        client->write("GET / HTTP/1.1\r\n\r\n");
+        QVERIFY(!awaitBytes(*client, 4096).isEmpty());
+        // The handler is now blocked writing; closing must still end its thread soon.
+        QElapsedTimer timer;
+        timer.start();
+        listener.close();
+        QVERIFY2(timer.elapsed() < 5000, "closing waited for the stalled reply");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpListener)
+#include "tst_httplistener.moc"
