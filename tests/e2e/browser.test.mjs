@@ -268,11 +268,15 @@ describe('Vexo in the browser', () => {
 
   test('a wrong register address shows the device error in plain words', async () => {
     await page.click('#tab-registers');
+    await read({ addr: 4998, count: 2, type: 'int', valSize: '16' });
+    assert.equal(await page.locator('#reg-status.status-ok').count(), 1);
     // 16-bit registers end at 4999 on the simulator; a block across 5000 does not exist.
     await read({ addr: 4998, count: 4, type: 'int', valSize: '16' });
     const text = await status('#reg-status').textContent();
     assert.match(text, /The device answered with an error: /);
     assert.match(text, /Vexo replied: \{"error":"Protocol error! /);
+    // The table keeps the last good values and says that they are not from this read.
+    assert.match(await page.textContent('#reg-caption'), /^Last good read at .*; the latest read failed/);
     await screenshot(page, '05-error');
     assert.deepEqual(await accessibilityProblems(page), [], '05-error');
 

@@ -3,6 +3,7 @@
   const add = window.Vexo.i18n.add;
 
   add('en', {
+    'reg.captionStale': 'Last good read at {time}; the latest read failed — {what}',
     'reg.changedBetween': 'The register changed between reading the value and reading the raw registers.',
     'reg.tab': 'Registers',
     'reg.formatTitle': 'Read registers',
@@ -89,6 +90,7 @@
   });
 
   add('es', {
+    'reg.captionStale': 'Última lectura correcta a las {time}; la más reciente falló — {what}',
     'reg.changedBetween': 'El registro cambió entre la lectura del valor y la de los registros en bruto.',
     'reg.tab': 'Registros',
     'reg.formatTitle': 'Leer registros',
@@ -175,6 +177,7 @@
   });
 
   add('de', {
+    'reg.captionStale': 'Letzte erfolgreiche Abfrage um {time}; die jüngste ist fehlgeschlagen — {what}',
     'reg.changedBetween': 'Das Register hat sich zwischen dem Lesen des Werts und dem Lesen der Rohregister geändert.',
     'reg.tab': 'Register',
     'reg.formatTitle': 'Register lesen',
@@ -261,6 +264,7 @@
   });
 
   add('pl', {
+    'reg.captionStale': 'Ostatni udany odczyt o {time}; najnowszy odczyt nie powiódł się — {what}',
     'reg.changedBetween': 'Rejestr zmienił się między odczytem wartości a odczytem surowych rejestrów.',
     'reg.tab': 'Rejestry',
     'reg.formatTitle': 'Odczyt rejestrów',

@@ -106,6 +106,10 @@
       return true;
     } catch (e) {
       V.showError(box, e);
+      if (shown && shown.source === 'device') {
+        shown.stale = true;
+        captionText();
+      }
       return e.raw !== '{"error":"Not connected"}';
     }
   }
@@ -182,9 +186,10 @@
     }
     const f = shown.format;
     const what = V.t('reg.type.' + f.type) + ', ' + V.t('reg.regSize' + f.regSize) + ', ' + V.t('reg.bits' + f.valSize);
-    caption.textContent = shown.source === 'file'
-      ? V.t('reg.captionFile', { name: shown.fileName, what })
-      : V.t('reg.captionDevice', { time: shown.time.toLocaleTimeString(), what });
+    let key = 'reg.captionDevice';
+    if (shown.source === 'file') key = 'reg.captionFile';
+    else if (shown.stale) key = 'reg.captionStale';
+    caption.textContent = V.t(key, { name: shown.fileName, time: shown.time.toLocaleTimeString(), what });
   }
 
   /* ---------- chart ---------- */
