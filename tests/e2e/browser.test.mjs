@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { accessibilityProblems, keepLog, launchBrowser, screenshot, startDevsim, startVexo } from './harness.mjs';
+import { accessibilityProblems, closeInterface, keepLog, openInterface, screenshot, startDevsim, startVexo } from './harness.mjs';
 
 const WAIT = { timeout: 15000 };
 
@@ -18,22 +18,16 @@ describe('Vexo in the browser', () => {
   before(async () => {
     devsim = await startDevsim();
     vexo = await startVexo();
-    browser = await launchBrowser();
-    page = await browser.context.newPage();
+    ({ browser, page } = await openInterface(vexo));
     page.on('pageerror', (e) => pageErrors.push(e.message));
-    await page.goto(vexo.url('/'));
-    await page.waitForSelector('body[data-ready="true"]', WAIT);
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (vexo) await vexo.stop();
-    if (devsim) await devsim.stop();
-    if (vexo) {
-      keepLog(vexo.log, 'vexo.log');
-      vexo.cleanup();
+    await closeInterface(browser, vexo, 'vexo.log');
+    if (devsim) {
+      await devsim.stop();
+      keepLog(devsim.log, 'vexo-devsim.log');
     }
-    if (devsim) keepLog(devsim.log, 'vexo-devsim.log');
   });
 
   const status = (id) => page.locator(id);

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
-import { accessibilityProblems, BUILD_DIR, keepLog, launchBrowser, makeNetLab, screenshot, startVexo } from './harness.mjs';
+import { accessibilityProblems, BUILD_DIR, closeInterface, makeNetLab, openInterface, screenshot, startVexo } from './harness.mjs';
 
 const WAIT = { timeout: 15000 };
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -25,19 +25,11 @@ describe('device discovery in the browser', { skip: lab ? false : 'network names
       responder.once('exit', (code) => reject(new Error('discovery responder ended with ' + code)));
     });
     vexo = await startVexo({}, lab);
-    browser = await launchBrowser(lab);
-    page = await browser.context.newPage();
-    await page.goto(vexo.url('/'));
-    await page.waitForSelector('body[data-ready="true"]', WAIT);
+    ({ browser, page } = await openInterface(vexo, { netns: lab }));
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (vexo) {
-      await vexo.stop();
-      keepLog(vexo.log, 'vexo-discovery.log');
-      vexo.cleanup();
-    }
+    await closeInterface(browser, vexo, 'vexo-discovery.log');
     await lab.close();
   });
 

@@ -273,3 +273,22 @@ export async function accessibilityProblems(page) {
   });
   return violations.flatMap((v) => v.targets.map((t) => `${v.id} (${v.impact}): ${t}`));
 }
+
+/* A browser showing the interface of `vexo`, ready for use. */
+export async function openInterface(vexo, { netns = null, hash = '' } = {}) {
+  const browser = await launchBrowser(netns);
+  const page = await browser.context.newPage();
+  await page.goto(vexo.url('/' + hash));
+  await page.waitForSelector('body[data-ready="true"]', { timeout: 15000 });
+  return { browser, page };
+}
+
+/* Closes the browser and stops vexo, keeping its log among the artifacts. */
+export async function closeInterface(browser, vexo, logName) {
+  if (browser) await browser.close();
+  if (vexo) {
+    await vexo.stop();
+    keepLog(vexo.log, logName);
+    vexo.cleanup();
+  }
+}

@@ -2,7 +2,7 @@
 // Vexo, the device is the simulator on one end of a socat pseudo-terminal pair.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { accessibilityProblems, keepLog, launchBrowser, screenshot, startDevsim, startPtyPair, startVexo } from './harness.mjs';
+import { accessibilityProblems, closeInterface, openInterface, screenshot, startDevsim, startPtyPair, startVexo } from './harness.mjs';
 
 const WAIT = { timeout: 15000 };
 
@@ -17,19 +17,11 @@ describe('serial connection in the browser', () => {
     pty = await startPtyPair();
     devsim = await startDevsim(['--baud', '19200', '--parity', 'E', '--slave', '7'], pty.second);
     vexo = await startVexo({ serial: { extraPorts: pty.first } });
-    browser = await launchBrowser();
-    page = await browser.context.newPage();
-    await page.goto(vexo.url('/'));
-    await page.waitForSelector('body[data-ready="true"]', WAIT);
+    ({ browser, page } = await openInterface(vexo));
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (vexo) {
-      await vexo.stop();
-      keepLog(vexo.log, 'vexo-serial.log');
-      vexo.cleanup();
-    }
+    await closeInterface(browser, vexo, 'vexo-serial.log');
     if (devsim) await devsim.stop();
     if (pty) await pty.stop();
   });

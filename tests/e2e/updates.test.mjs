@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { accessibilityProblems, keepLog, launchBrowser, screenshot, SOURCE_DIR, startUpdateServer, startVexo } from './harness.mjs';
+import { accessibilityProblems, closeInterface, openInterface, screenshot, SOURCE_DIR, startUpdateServer, startVexo } from './harness.mjs';
 
 const WAIT = { timeout: 30000 };
 const haveServer = fs.existsSync(path.join(SOURCE_DIR, 'tools', 'updateserver', 'updateserver.py'));
@@ -33,19 +33,11 @@ describe('module updates in the browser', { skip: haveServer ? false : 'the upda
     });
     updates = await startUpdateServer(served);
     vexo = await startVexo({ updates: { updateServer: updates.url } });
-    browser = await launchBrowser();
-    page = await browser.context.newPage();
-    await page.goto(vexo.url('/#updates'));
-    await page.waitForSelector('body[data-ready="true"]', WAIT);
+    ({ browser, page } = await openInterface(vexo, { hash: '#updates' }));
   });
 
   after(async () => {
-    if (browser) await browser.close();
-    if (vexo) {
-      await vexo.stop();
-      keepLog(vexo.log, 'vexo-updates.log');
-      vexo.cleanup();
-    }
+    await closeInterface(browser, vexo, 'vexo-updates.log');
     if (updates) await updates.stop();
     if (served) fs.rmSync(served, { recursive: true, force: true });
   });

@@ -29,9 +29,10 @@
   }
 
   /* The update server's answer is passed through unchanged. Understood forms: an array of module
-   * names, an object with such an array under "modules" or "updates", or an object whose members
-   * are the module names. Returns the names, or null when the answer has none of these forms. */
+   * names, an object with such an array (or object) under "modules" or "updates", or an object
+   * whose members are the module names. Returns the names, or null for any other answer. */
   function modulesFromAnswer(text) {
+    if (text.trim() === '') return []; // an empty answer (such as 204 No Content) offers nothing
     let value;
     try {
       value = JSON.parse(text);
