@@ -9,7 +9,7 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
     qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev
     fonts-dejavu-core)
 TEST_PACKAGES=(python3 python3-pymodbus socat poppler-utils curl openssl iproute2
-    python3-aiosmtpd stunnel4 xvfb chromium)
+    python3-aiosmtpd stunnel4 xvfb xdotool chromium)
 
 packages=("${RUN_PACKAGES[@]}")
 [ "${1:-}" = "--test" ] && packages+=("${TEST_PACKAGES[@]}")

@@ -1,8 +1,11 @@
 #include "creator.h"
+#include "instanceguard.h"
+#include "ipchelper.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QFile>
+#include <QLocalServer>
 #include <QLocale>
 #include <QSettings>
 
@@ -42,15 +45,20 @@ QString startupLanguage(const QString &configPath)
 StartupTexts startupTexts(const QString &language)
 {
     if (language == QLatin1String("pl"))
-        return {QString::fromUtf8("Zamykanie poprzedniej instancji programu...\nProszę czekać – to może chwilę potrwać."),
+        return {QString::fromUtf8(
+                    "Zamykanie poprzedniej instancji programu...\nProszę czekać – to może chwilę potrwać."),
                 QString::fromUtf8("Poprzednia instancja nie zamknęła się w porę.")};
     if (language == QLatin1String("es"))
-        return {QString::fromUtf8("Cerrando la instancia anterior de la aplicación...\nPor favor, espere: esto puede tardar un momento."),
+        return {QString::fromUtf8("Cerrando la instancia anterior de la aplicación...\nPor favor, espere: "
+                                  "esto puede tardar un momento."),
                 QString::fromUtf8("La instancia anterior no se cerró a tiempo.")};
     if (language == QLatin1String("de"))
-        return {QString::fromUtf8("Vorherige Programminstanz wird beendet...\nBitte warten – dies kann einen Moment dauern."),
-                QString::fromUtf8("Die vorherige Instanz wurde nicht rechtzeitig beendet.")};
-    return {QString::fromUtf8("Closing the previous application instance...\nPlease wait – this may take a moment."),
+        return {
+            QString::fromUtf8(
+                "Vorherige Programminstanz wird beendet...\nBitte warten – dies kann einen Moment dauern."),
+            QString::fromUtf8("Die vorherige Instanz wurde nicht rechtzeitig beendet.")};
+    return {QString::fromUtf8(
+                "Closing the previous application instance...\nPlease wait – this may take a moment."),
             QString::fromUtf8("The previous instance did not close in time.")};
 }
 } // namespace
@@ -69,7 +77,15 @@ int main(int argc, char *argv[])
     qDebug("Using config file %s", qPrintable(configPath));
 
     const StartupTexts texts = startupTexts(startupLanguage(configPath));
-    Q_UNUSED(texts)
+    // Declared in the order of their creation so that they go in reverse: the IPC helper,
+    // the IPC server, then the lock, and the application object with the service last.
+    InstanceGuard guard;
+    if (!guard.acquire(texts.progress, texts.notClosed))
+        return 1;
+    QLocalServer ipcServer;
+    IpcHelper::startListening(&ipcServer);
+    IpcHelper ipcHelper(&ipcServer, configPath);
+    QObject::connect(&ipcServer, &QLocalServer::newConnection, &ipcHelper, &IpcHelper::onNewConnection);
 
     new Creator(configPath, restarted, &app);
     return app.exec();

@@ -1,0 +1,125 @@
+"""The privileged launches from the AJAX API and what the program does at start-up: the
+listener is gone before the stand-in launcher runs, the process ends with 12 and leaves its
+lock for the next start; the browser opens at start-up only without "-r"; the tray's
+language is taken from the system locale when none is stored."""
+import configparser
+import os
+import socket
+import unittest
+
+from desktopsupport import (StandIns, DesktopTestCase, port_is_closed, successor, wait_for_log, wait_until,
+                            LOCK_NAME)
+from vexotest import VexoInstance, write_ini
+
+
+def send_ajax(instance, func):
+    """Sends the call and reads whatever comes back: the process may end before it answers."""
+    with instance.connect() as sock:
+        sock.sendall(b"GET /ajax.html?func=%s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" % func.encode())
+        sock.settimeout(10)
+        try:
+            while sock.recv(65536):
+                pass
+        except OSError:
+            pass
+
+
+class PrivilegedLaunchTest(unittest.TestCase):
+    def setUp(self):
+        self.standins = StandIns()
+        self.addCleanup(self.standins.cleanup)
+
+    def launch(self, func, sibling):
+        vexo = VexoInstance(start=False)
+        self.addCleanup(vexo.cleanup)
+        self.standins.add("pkexec", probe_port=vexo.port)
+        vexo.env["PATH"] = self.standins.path_env()
+        vexo.start()
+
+        send_ajax(vexo, func)
+        self.assertEqual(vexo.process.wait(15), 12)
+        records = self.standins.wait(1)
+        self.assertEqual(len(records), 1)
+        self.assertEqual(records[0]["args"], [os.path.join(vexo.dir, sibling), "-r"])
+        self.assertTrue(records[0]["port_closed"], "the launcher ran while the port was still open")
+        self.assertTrue(port_is_closed(vexo.port))
+        # The immediate exit skips the tear-down: the lock stays and the next start takes it.
+        self.assertTrue(os.path.exists(os.path.join(vexo.tmp, LOCK_NAME)))
+        self.assertIn("ServiceHelper: Starting service", vexo.log_text())
+
+        after = successor(vexo)
+        self.addCleanup(after.cleanup)
+        after.start()
+        self.assertNotIn("[2nd] Połączono z IPC", after.log_text())
+
+    def test_run_as_administrator(self):
+        self.launch("runAsAdministrator", "Vexo_admin.exe")
+
+    def test_run_auto_update(self):
+        self.launch("runAutoUpdate", os.path.join("www", "root", "Vexo_setup.exe"))
+
+
+class StartupBrowserTest(DesktopTestCase):
+    """The start-up browser needs a desktop whose services start one: a private X display
+    with a stand-in xdg-open."""
+
+    def start(self, args, port=None):
+        browser, env = self.stand_in_browser()
+        vexo = VexoInstance(args=args, env=env, start=False)
+        self.addCleanup(vexo.cleanup)
+        if port is not None:
+            vexo.port = port
+            vexo.config["listener"]["port"] = port
+            write_ini(os.path.join(vexo.dir, "config.ini"), vexo.config)
+        return vexo, browser
+
+    def test_browser_opens_only_without_restart_switch_and_when_listening(self):
+        vexo, browser = self.start(args=())
+        vexo.start()
+        records = browser.wait(1)
+        self.assertEqual([r["args"] for r in records], [["http://127.0.0.1:%d" % vexo.port]])
+
+        # Only an exact "-r" as the first argument is the restart switch.
+        for args in (("-R",), ("-rx",), ("r",), ("x", "-r")):
+            other, browser = self.start(args=args)
+            other.start()
+            self.assertEqual(len(browser.wait(1)), 1, args)
+            other.cleanup()
+
+        restarted, browser = self.start(args=("-r",))
+        restarted.start()
+        wait_for_log(restarted, "!!!!loadLanguage:")
+        self.assertFalse(wait_until(lambda: browser.read(), timeout=1.0))
+
+        with socket.socket() as taken:
+            taken.bind(("127.0.0.1", 0))
+            taken.listen(1)
+            busy, browser = self.start(args=(), port=taken.getsockname()[1])
+            busy.start(wait=False)
+            wait_for_log(busy, "!!!!loadLanguage:")
+            self.assertFalse(wait_until(lambda: browser.read(), timeout=1.0))
+            self.assertIsNone(busy.process.poll())  # keeps running so the port can be changed
+
+
+class StartupLanguageTest(unittest.TestCase):
+    def stored_language(self, locale, stored=None):
+        config = {"other": {"prefLang": stored}} if stored is not None else {}
+        env = {"LC_ALL": locale, "LANG": locale}
+        vexo = VexoInstance(config=config, env=env)
+        self.addCleanup(vexo.cleanup)
+        # The listener opens before the tray menu stores the language.
+        wait_for_log(vexo, "!!!!loadLanguage:")
+        parser = configparser.ConfigParser()
+        parser.read(os.path.join(vexo.dir, "config.ini"), encoding="utf-8")
+        return parser.get("other", "prefLang", fallback=None), vexo.log_text()
+
+    def test_language_from_locale_when_none_stored(self):
+        self.assertEqual(self.stored_language("de_DE.UTF-8")[0], "de")
+        self.assertEqual(self.stored_language("pt_BR.UTF-8")[0], "en")
+        stored, log = self.stored_language("de_DE.UTF-8", stored="pl")
+        self.assertEqual(stored, "pl")
+        self.assertIn('!!!!loadLanguage: "pl"', log)
+
+
+if __name__ == "__main__":
+    unittest.main()
