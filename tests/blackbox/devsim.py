@@ -1,0 +1,98 @@
+"""Starts vexo-devsim and socat pseudo-terminal pairs for black-box tests and benchmarks.
+
+    with PtyPair() as line, Devsim(["--rtu", line.second]) as device: ...
+    with Devsim(["--tcp", "127.0.0.1:0"]) as device: device.port ...
+
+The simulator logs one line per request on its standard output; `request_count` counts
+them. `set_fault` switches its behaviour while it runs through its control file.
+"""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import threading
+import time
+
+BUILD_DIR = os.environ.get("VEXO_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+
+
+class Devsim:
+    def __init__(self, args, timeout=10.0):
+        self.dir = tempfile.mkdtemp(prefix="vexo-devsim-")
+        self.control = os.path.join(self.dir, "control")
+        self.lines = []
+        self._lock = threading.Lock()
+        self._ready = threading.Event()
+        self.process = subprocess.Popen([os.path.join(BUILD_DIR, "vexo-devsim")] + list(args)
+                                        + ["--log-requests", "--control", self.control],
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self._expect = "listening on rtu" if "--rtu" in args else "listening on tcp"
+        threading.Thread(target=self._read, daemon=True).start()
+        if not self._ready.wait(timeout):
+            self.stop()
+            raise RuntimeError("vexo-devsim did not start: %r" % self.lines)
+        match = next((re.search(r"listening on tcp .*:(\d+)", l) for l in self.lines if "on tcp" in l), None)
+        self.port = int(match.group(1)) if match else None
+
+    def _read(self):
+        for raw in self.process.stdout:
+            line = raw.decode("utf-8", "replace").rstrip("\n")
+            with self._lock:
+                self.lines.append(line)
+            if line.startswith(self._expect):
+                self._ready.set()
+
+    def request_count(self, function=None):
+        time.sleep(0.05)  # the log line of the last request may still be in the pipe
+        prefix = "request function=" if function is None else "request function=%d " % function
+        with self._lock:
+            return sum(1 for l in self.lines if l.startswith(prefix))
+
+    def set_fault(self, mode, delay_ms=0):
+        new = self.control + ".new"
+        with open(new, "w") as f:
+            f.write("fault=%s\ndelay=%d\n" % (mode, delay_ms))
+        os.replace(new, self.control)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+class PtyPair:
+    """Two connected pseudo-terminals; `first` and `second` are stable links to them."""
+
+    def __init__(self, timeout=10.0):
+        self.dir = tempfile.mkdtemp(prefix="vexo-pty-")
+        self.first = os.path.join(self.dir, "ptyA")
+        self.second = os.path.join(self.dir, "ptyB")
+        self.process = subprocess.Popen(["socat", "-d", "-d", "pty,raw,echo=0,link=" + self.first,
+                                         "pty,raw,echo=0,link=" + self.second],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + timeout
+        while not (os.path.exists(self.first) and os.path.exists(self.second)):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                self.stop()
+                raise RuntimeError("socat did not make the pseudo-terminals")
+            time.sleep(0.02)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()

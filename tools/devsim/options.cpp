@@ -1,0 +1,134 @@
+#include "options.h"
+
+#include <QCommandLineParser>
+
+namespace {
+constexpr int defaultDeviceId = 42;
+constexpr int runIndicatorOn = 0xFF;
+const char defaultIdText[] = "Vexo simulated device";
+
+// "\xNN", "\n", "\t", "\\" in a command-line text become the bytes they name.
+QByteArray unescaped(const QString &text)
+{
+    const QByteArray in = text.toUtf8();
+    QByteArray out;
+    for (int i = 0; i < in.size(); ++i) {
+        if (in[i] != '\\' || i + 1 >= in.size()) {
+            out.append(in[i]);
+            continue;
+        }
+        const char next = in[++i];
+        if (next == 'n')
+            out.append('\n');
+        else if (next == 't')
+            out.append('\t');
+        else if (next == 'x' && i + 2 < in.size()) {
+            out.append(static_cast<char>(in.mid(i + 1, 2).toInt(nullptr, 16)));
+            i += 2;
+        } else
+            out.append(next);
+    }
+    return out;
+}
+
+bool parseTcp(const QString &value, DevsimOptions *options)
+{
+    const int colon = value.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    options->tcpAddress = value.left(colon);
+    options->tcpPort = value.mid(colon + 1).toInt(&ok);
+    return colon > 0 && ok && options->tcpPort >= 0 && options->tcpPort <= 65535;
+}
+
+QByteArray buildReport(const QCommandLineParser &parser)
+{
+    if (parser.isSet("report-hex"))
+        return QByteArray::fromHex(parser.value("report-hex").toLatin1());
+    QByteArray report;
+    report.append(static_cast<char>(parser.value("device-id").toInt()));
+    report.append(static_cast<char>(parser.value("run-indicator").toInt()));
+    report.append(unescaped(parser.value("id-text")));
+    return report;
+}
+} // namespace
+
+bool DevsimOptions::parse(const QStringList &arguments, DevsimOptions *options, QString *message)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Simulated Modbus device for Vexo's tests, benchmarks and quick start.\n"
+        "Holding registers are 16-bit everywhere except 5000-7999, which are 32-bit registers\n"
+        "(4 bytes each, most significant byte first; quantities count 32-bit registers).\n"
+        "Preloaded: 0=1234, 1=0xFFFF, 2-3=12.5 high word first, 4-5=12.5 low word first,\n"
+        "6-7=65536 high word first, 8=42, 9=7, 100-109=100-109; 5000=123456789, 5001=12.5,\n"
+        "5002=0xFFFFFFFF.");
+    parser.addHelpOption();
+    parser.addOptions({
+        {"tcp", "Serve Modbus TCP on ADDR:PORT (IPv4; port 0 picks a free port, printed at start).",
+         "addr:port"},
+        {"rtu", "Serve Modbus RTU on the serial DEVICE (for example one end of a socat pty pair).", "device"},
+        {"baud", "RTU baud rate (default 115200).", "rate", "115200"},
+        {"parity", "RTU parity: N, E or O (default N).", "parity", "N"},
+        {"stop-bits", "RTU stop bits: 1 or 2 (default 1).", "bits", "1"},
+        {"slave", "RTU slave address the device answers to (default 1; TCP answers every unit id).", "id",
+         "1"},
+        {"device-id", "Device type id of the report slave id answer (default 42).", "id",
+         QString::number(defaultDeviceId)},
+        {"run-indicator", "Run indicator byte of the report slave id answer (default 255).", "byte",
+         QString::number(runIndicatorOn)},
+        {"id-text",
+         QStringLiteral("Text of the report slave id answer (default \"%1\"); \\xNN, \\n, \\t and \\\\ "
+                        "name bytes.")
+             .arg(defaultIdText),
+         "text", defaultIdText},
+        {"report-hex", "The whole report slave id data as hex bytes (overrides the three above).", "hex"},
+        {"fault",
+         "Misbehave: " + Faults::modeNames() +
+             " (default none). short answers one register fewer than asked (a write echoes one "
+             "fewer); malformed answers with another function code; bad-crc matters on RTU only.",
+         "mode", "none"},
+        {"delay", "Answer this many milliseconds late (default 0).", "ms", "0"},
+        {"log-requests", "Print one line per request on standard output (tests count them)."},
+        {"control",
+         "Before every answer read faults from FILE, lines fault=MODE and delay=MS; "
+         "a missing file means the faults given at start.",
+         "file"},
+    });
+    if (!parser.parse(arguments)) {
+        *message = parser.errorText();
+        return false;
+    }
+    if (parser.isSet("help")) {
+        *message = parser.helpText();
+        return false;
+    }
+    if (!parser.isSet("tcp") && !parser.isSet("rtu")) {
+        *message = "Give --tcp ADDR:PORT, --rtu DEVICE or both (they share the registers).";
+        return false;
+    }
+    if (parser.isSet("tcp") && !parseTcp(parser.value("tcp"), options)) {
+        *message = "--tcp wants ADDR:PORT, for example 127.0.0.1:5020.";
+        return false;
+    }
+    options->rtuDevice = parser.value("rtu");
+    options->baud = parser.value("baud").toInt();
+    const QString parity = parser.value("parity").toUpper();
+    options->parity = parity.isEmpty() ? 'N' : parity.at(0).toLatin1();
+    options->stopBits = parser.value("stop-bits").toInt();
+    options->slave = parser.value("slave").toInt();
+    options->report = buildReport(parser);
+    options->faults.delayMs = qMax(0, parser.value("delay").toInt());
+    options->controlFile = parser.value("control");
+    options->logRequests = parser.isSet("log-requests");
+    if (!Faults::parseMode(parser.value("fault"), &options->faults.mode)) {
+        *message = "--fault wants one of: " + Faults::modeNames();
+        return false;
+    }
+    if (options->baud <= 0 || QByteArrayLiteral("NEO").indexOf(options->parity) < 0 ||
+        (options->stopBits != 1 && options->stopBits != 2) || options->report.size() > 251) {
+        *message = "Bad serial settings or report (rate > 0, parity N/E/O, 1 or 2 stop bits, report "
+                   "up to 251 bytes).";
+        return false;
+    }
+    return true;
+}
