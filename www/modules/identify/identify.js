@@ -35,7 +35,7 @@
       V.el('th', { scope: 'row', className: 'num', text: String(i) }),
       V.el('td', { className: 'num', text: String(b) }),
       V.el('td', { className: 'mono', text: hex8(b) }),
-      V.el('td', { className: 'mono', text: printable(b) }),
+      V.el('td', { className: 'mono', text: i < 2 ? '' : printable(b) }), // bytes 0 and 1 are no text
     ])));
     $('#id-result').hidden = false;
   }
