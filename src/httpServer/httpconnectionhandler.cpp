@@ -116,7 +116,7 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 
 void HttpConnectionHandler::startReadTimer()
 {
-    m_readTimer->start(m_settings->value("readTimeout", 10000).toInt());
+    m_readTimer->start(m_settings->value(QStringLiteral("readTimeout"), 10000).toInt());
 }
 
 void HttpConnectionHandler::readTimeout()

@@ -56,8 +56,9 @@ bool isLineComplete(const QByteArray &buffer)
 
 HttpRequest::HttpRequest(const QSettings *settings)
 {
-    m_maxSize = settings->value("maxRequestSize", "16000").toLongLong();
-    m_maxMultiPartSize = settings->value("maxMultiPartSize", "1000000").toLongLong();
+    m_maxSize = settings->value(QStringLiteral("maxRequestSize"), QStringLiteral("16000")).toLongLong();
+    m_maxMultiPartSize =
+        settings->value(QStringLiteral("maxMultiPartSize"), QStringLiteral("1000000")).toLongLong();
 }
 
 HttpRequest::~HttpRequest()
@@ -103,18 +104,27 @@ bool HttpRequest::readLine(QIODevice *socket, QByteArray &line)
 {
     // A line read asks for one byte more than still fits; the device returns one byte
     // less than asked, so at least two must be asked for to make progress at all.
-    const qint64 askFor = m_maxSize - m_currentSize + 1;
-    if (askFor < 2) {
+    const qint64 allowed = m_maxSize - m_currentSize + 1;
+    if (allowed < 2) {
         abortTooManyBytes();
         return false;
     }
-    m_lineBuffer += socket->readLine(askFor);
+    // Never more than is there: a line read sets aside room for as many bytes as it asks for.
+    appendLine(socket, qMin(allowed, qMax<qint64>(2, socket->bytesAvailable() + 1)));
     m_currentSize += m_lineBuffer.size();
     if (!isLineComplete(m_lineBuffer))
         return false;
     line = m_lineBuffer.trimmed();
     m_lineBuffer.clear();
     return true;
+}
+
+void HttpRequest::appendLine(QIODevice *socket, qint64 maxSize)
+{
+    const auto kept = m_lineBuffer.size();
+    m_lineBuffer.resize(kept + int(maxSize));
+    const qint64 read = socket->readLine(m_lineBuffer.data() + kept, maxSize);
+    m_lineBuffer.resize(kept + int(qMax<qint64>(0, read)));
 }
 
 void HttpRequest::readRequest(QIODevice *socket)
@@ -202,28 +212,35 @@ void HttpRequest::readMultiPartBody(QIODevice *socket)
 {
     // A body that cannot be stored could never complete: it is refused instead of left to
     // the read time-out.
-    if (!m_tempFile.isOpen() && !m_tempFile.open()) {
+    if (!openBodyFile()) {
         abortUnstorableBody();
         return;
     }
-    const qint64 wanted = qMin(m_expectedBodySize - m_tempFile.size(), multipartChunkSize);
+    const qint64 wanted = qMin(m_expectedBodySize - m_tempFile->size(), multipartChunkSize);
     const QByteArray piece = socket->read(wanted);
-    if (m_tempFile.write(piece) != piece.size()) {
+    if (m_tempFile->write(piece) != piece.size()) {
         abortUnstorableBody();
         return;
     }
-    const qint64 stored = m_tempFile.size();
+    const qint64 stored = m_tempFile->size();
     if (stored >= m_maxMultiPartSize) {
         qWarning("HttpRequest: received too many multipart bytes");
         m_status = Aborted;
     } else if (stored >= m_expectedBodySize) {
-        m_tempFile.flush();
-        if (m_tempFile.error() != QFileDevice::NoError)
+        m_tempFile->flush();
+        if (m_tempFile->error() != QFileDevice::NoError)
             qCritical("HttpRequest: Error writing temp file for multipart body");
         parseMultiPartFile();
-        m_tempFile.close();
+        m_tempFile->close();
         m_status = Complete;
     }
+}
+
+bool HttpRequest::openBodyFile()
+{
+    if (!m_tempFile)
+        m_tempFile = std::make_unique<QTemporaryFile>();
+    return m_tempFile->isOpen() || m_tempFile->open();
 }
 
 void HttpRequest::abortUnstorableBody()
@@ -235,24 +252,24 @@ void HttpRequest::abortUnstorableBody()
 void HttpRequest::parseMultiPartFile()
 {
     qDebug("HttpRequest: parsing multipart temp file");
-    m_tempFile.seek(0);
+    m_tempFile->seek(0);
     bool finished = false;
-    while (!m_tempFile.atEnd() && !finished && m_tempFile.error() == QFileDevice::NoError) {
+    while (!m_tempFile->atEnd() && !finished && m_tempFile->error() == QFileDevice::NoError) {
         QByteArray fieldName;
         QByteArray fileName;
         readPartHeader(fieldName, fileName);
         finished = readPartContent(fieldName, fileName);
     }
-    if (m_tempFile.error() != QFileDevice::NoError) {
-        qCritical("HttpRequest: cannot read temp file, %s", qPrintable(m_tempFile.errorString()));
-        qDebug() << "HttpRequest: cannot read temp file:" << m_tempFile.errorString();
+    if (m_tempFile->error() != QFileDevice::NoError) {
+        qCritical("HttpRequest: cannot read temp file, %s", qPrintable(m_tempFile->errorString()));
+        qDebug() << "HttpRequest: cannot read temp file:" << m_tempFile->errorString();
     }
 }
 
 void HttpRequest::readPartHeader(QByteArray &fieldName, QByteArray &fileName)
 {
-    while (!m_tempFile.atEnd() && m_tempFile.error() == QFileDevice::NoError) {
-        const QByteArray line = m_tempFile.readLine(multipartChunkSize).trimmed();
+    while (!m_tempFile->atEnd() && m_tempFile->error() == QFileDevice::NoError) {
+        const QByteArray line = m_tempFile->readLine(multipartChunkSize).trimmed();
         if (line.isEmpty())
             return;
         if (!line.startsWith("Content-Disposition:"))
@@ -273,8 +290,8 @@ bool HttpRequest::readPartContent(const QByteArray &fieldName, const QByteArray 
     const QByteArray delimiter = "--" + m_boundary;
     QByteArray fieldValue;
     QTemporaryFile *upload = nullptr;
-    while (!m_tempFile.atEnd() && m_tempFile.error() == QFileDevice::NoError) {
-        const QByteArray line = m_tempFile.readLine(multipartChunkSize);
+    while (!m_tempFile->atEnd() && m_tempFile->error() == QFileDevice::NoError) {
+        const QByteArray line = m_tempFile->readLine(multipartChunkSize);
         if (line.startsWith(delimiter)) {
             if (isFormField)
                 storeFormField(fieldName, fieldValue);

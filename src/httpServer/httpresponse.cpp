@@ -11,6 +11,12 @@ HttpResponse::HttpResponse(QTcpSocket *socket)
     : m_socket(socket)
 {}
 
+HttpResponse::~HttpResponse()
+{
+    // A response left unfinished still delivers what it was given.
+    sendPending();
+}
+
 void HttpResponse::setHeader(const QByteArray &name, const QByteArray &value)
 {
     m_headers.insert(name, value);
@@ -72,21 +78,54 @@ void HttpResponse::write(const QByteArray &data, bool lastPart)
         out = headerBytes();
         m_sentHeaders = true;
     }
-    const QByteArray transferEncoding = m_headers.value("Transfer-Encoding");
-    if (transferEncoding == "chunked" || transferEncoding == "Chunked") {
-        if (!data.isEmpty())
-            out += QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
-        if (lastPart)
-            out += "0\r\n\r\n";
-        writeToSocket(out);
-    } else {
-        out += data;
-        writeToSocket(out);
-        // Without a length only the end of the connection tells where the body ends.
-        if (lastPart && !m_headers.contains("Content-Length"))
-            m_socket->disconnectFromHost();
+    const bool chunked = isChunked();
+    appendBody(out, data, chunked, lastPart);
+    if (chunked && !lastPart) {
+        // Held back until the next write: the final chunk is a write of its own otherwise.
+        // Sending the previous piece first keeps a long body flowing block by block.
+        if (!out.isEmpty()) {
+            sendPending();
+            m_pending = out;
+        }
+        return;
     }
+    m_pending += out;
+    sendPending();
+    // Without a length only the end of the connection tells where the body ends.
+    if (lastPart && !chunked && !m_headers.contains("Content-Length"))
+        m_socket->disconnectFromHost();
     m_sentLastPart = lastPart;
+}
+
+void HttpResponse::appendBody(QByteArray &out, const QByteArray &data, bool chunked, bool lastPart)
+{
+    if (!chunked) {
+        out += data;
+        return;
+    }
+    out.reserve(out.size() + data.size() + 32);
+    if (!data.isEmpty()) {
+        out += QByteArray::number(data.size(), 16);
+        out += "\r\n";
+        out += data;
+        out += "\r\n";
+    }
+    if (lastPart)
+        out += "0\r\n\r\n";
+}
+
+bool HttpResponse::isChunked() const
+{
+    const QByteArray transferEncoding = m_headers.value("Transfer-Encoding");
+    return transferEncoding == "chunked" || transferEncoding == "Chunked";
+}
+
+void HttpResponse::sendPending()
+{
+    if (m_pending.isEmpty())
+        return;
+    writeToSocket(m_pending);
+    m_pending.clear();
 }
 
 void HttpResponse::chooseFraming(const QByteArray &data, bool lastPart)
@@ -103,11 +142,25 @@ void HttpResponse::chooseFraming(const QByteArray &data, bool lastPart)
 
 QByteArray HttpResponse::headerBytes() const
 {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(m_statusCode) + ' ' + m_statusText + "\r\n";
-    for (auto it = m_headers.constBegin(); it != m_headers.constEnd(); ++it)
-        head += it.key() + ": " + it.value() + "\r\n";
-    for (const HttpCookie &cookie : m_cookies)
-        head += "Set-Cookie: " + cookie.headerText() + "\r\n";
+    // Appended in place: concatenating temporaries cost an allocation per header.
+    QByteArray head;
+    head.reserve(512);
+    head += "HTTP/1.1 ";
+    head += QByteArray::number(m_statusCode);
+    head += ' ';
+    head += m_statusText;
+    head += "\r\n";
+    for (auto it = m_headers.constBegin(); it != m_headers.constEnd(); ++it) {
+        head += it.key();
+        head += ": ";
+        head += it.value();
+        head += "\r\n";
+    }
+    for (const HttpCookie &cookie : m_cookies) {
+        head += "Set-Cookie: ";
+        head += cookie.headerText();
+        head += "\r\n";
+    }
     head += "\r\n";
     return head;
 }

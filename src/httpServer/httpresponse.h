@@ -10,11 +10,14 @@ class QTcpSocket;
 
 // Writes one HTTP response: status line, headers and cookies with the first write, then
 // the body with Content-Length (one last part) or chunked coding (several parts).
+// A chunk that is not the last waits until the next write, so that a short reply leaves
+// together with its final chunk; at most one chunk waits at any time.
 class HttpResponse
 {
     Q_DISABLE_COPY(HttpResponse)
 public:
     explicit HttpResponse(QTcpSocket *socket);
+    ~HttpResponse();
 
     void setHeader(const QByteArray &name, const QByteArray &value);
     void setHeader(const QByteArray &name, int value);
@@ -30,6 +33,9 @@ public:
 private:
     void chooseFraming(const QByteArray &data, bool lastPart);
     QByteArray headerBytes() const;
+    static void appendBody(QByteArray &out, const QByteArray &data, bool chunked, bool lastPart);
+    bool isChunked() const;
+    void sendPending();
     bool writeToSocket(const QByteArray &data);
     bool waitUntilWritten();
     bool isSocketOpen() const;
@@ -41,6 +47,7 @@ private:
     bool m_sentHeaders = false;
     bool m_sentLastPart = false;
     QMap<QByteArray, HttpCookie> m_cookies;
+    QByteArray m_pending;
 };
 
 #endif // HTTPRESPONSE_H

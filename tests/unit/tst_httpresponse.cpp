@@ -118,8 +118,48 @@ private slots:
         const QByteArray expected = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                     "2\r\nab\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n";
         QCOMPARE(connection.receive(expected.size()), expected);
-        QCOMPARE(connection.serverEnd.writes, 3);
+        // The last piece of body and the final chunk leave together; the empty piece sends nothing.
+        QCOMPARE(connection.serverEnd.writes, 2);
         QVERIFY(!connection.client.waitForDisconnected(100));
+    }
+
+    void holdsBackOnePieceAtMost()
+    {
+        const QByteArray head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        // A document written as one piece and then finished goes out in a single write.
+        Connection single;
+        QVERIFY(single.open());
+        HttpResponse document(&single.serverEnd);
+        document.write("doc", false);
+        QCOMPARE(single.serverEnd.writes, 0);
+        document.write(QByteArray(), true);
+        QCOMPARE(single.serverEnd.writes, 1);
+        QCOMPARE(single.receive(head.size() + 13), head + chunked({"doc"}));
+
+        // A long body keeps flowing: each piece sends the one before it, before the body ends.
+        Connection stream;
+        QVERIFY(stream.open());
+        HttpResponse blocks(&stream.serverEnd);
+        const QByteArray first(65536, 'a');
+        const QByteArray second(65536, 'b');
+        blocks.write(first, false);
+        blocks.write(second, false);
+        const QByteArray firstOnWire = head + "10000\r\n" + first + "\r\n";
+        QCOMPARE(stream.receive(firstOnWire.size()), firstOnWire);
+        QVERIFY(!stream.client.waitForReadyRead(100));
+        blocks.write("c", true);
+        const QByteArray rest = "10000\r\n" + second + "\r\n1\r\nc\r\n0\r\n\r\n";
+        QCOMPARE(stream.receive(rest.size()), rest);
+
+        // A response dropped before its last part still delivers the piece it held.
+        Connection dropped;
+        QVERIFY(dropped.open());
+        {
+            HttpResponse unfinished(&dropped.serverEnd);
+            unfinished.write("x", false);
+        }
+        const QByteArray held = head + "1\r\nx\r\n";
+        QCOMPARE(dropped.receive(held.size() + 1), held);
     }
 
     void ordersHeadersByName()
