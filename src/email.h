@@ -3,14 +3,35 @@
 
 #include "getarray.h"
 
+#include <QDateTime>
+#include <QMutex>
 #include <QObject>
+#include <QStringList>
 
-// Sends the support message through the outside mail tool, within its rate limits.
+// Sends the support message through the outside mail tool, within its rate limits:
+// one successful mail per 900 s across runs, three per run.
 class Email : public QObject
 {
+    Q_OBJECT
 public:
     explicit Email(QObject *parent = nullptr);
+    // configPath: the INI file with the group "email" (server, from, password, to).
+    Email(const QString &configPath, QObject *parent);
+
     QByteArray sendEmail(t_GetArray &params);
+    void writeEmailError(const QString &error);
+
+private:
+    qint64 secondsSinceLastSend(const QDateTime &now) const;
+    QString commandLine() const;
+    QString runMailTool();
+    void rememberSend(const QDateTime &now);
+
+    QString m_configPath;
+    QStringList m_arguments;
+    // Sends share the message file, the stored time and the count; one at a time.
+    QMutex m_sendLock;
+    int m_sent = 0; // successful sends in this run
 };
 
 #endif // EMAIL_H

@@ -1,4 +1,5 @@
 // vexo-devsim: a simulated Modbus device (TCP or RTU) for tests, benchmarks and the quick start.
+#include "discoveryresponder.h"
 #include "faultcontrol.h"
 #include "options.h"
 #include "registerbank.h"
@@ -30,6 +31,7 @@ int main(int argc, char *argv[])
     TcpServer tcpServer(&processor, &faults, options.logRequests);
     RtuServer rtuServer(&processor, &faults, options.logRequests);
 
+    DiscoveryIdentity identity = options.identity;
     if (!options.tcpAddress.isEmpty()) {
         const int port = tcpServer.start(options.tcpAddress, options.tcpPort, &message);
         if (port < 0) {
@@ -37,6 +39,18 @@ int main(int argc, char *argv[])
             return 1;
         }
         std::printf("listening on tcp %s:%d\n", qPrintable(options.tcpAddress), port);
+        if (identity.modbusPort <= 0)
+            identity.modbusPort = port;
+    }
+    if (identity.modbusPort <= 0)
+        identity.modbusPort = DiscoveryIdentity().modbusPort;
+    DiscoveryResponder discovery(identity);
+    if (options.discovery) {
+        if (!discovery.start()) {
+            std::fprintf(stderr, "cannot answer device searches: %s\n", qPrintable(discovery.errorString()));
+            return 1;
+        }
+        std::printf("answering device searches on udp %d\n", DiscoveryResponder::defaultPort);
     }
     if (!options.rtuDevice.isEmpty()) {
         if (!rtuServer.start(options, &message)) {

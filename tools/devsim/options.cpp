@@ -40,6 +40,20 @@ bool parseTcp(const QString &value, DevsimOptions *options)
     return colon > 0 && ok && options->tcpPort >= 0 && options->tcpPort <= 65535;
 }
 
+// Any of the discovery options switches the answers on.
+void readDiscovery(const QCommandLineParser &parser, DevsimOptions *options)
+{
+    const DiscoveryIdentity defaults;
+    options->discovery = parser.isSet("discovery") || parser.isSet("discovery-name") ||
+                         parser.isSet("discovery-mac") || parser.isSet("discovery-port") ||
+                         parser.isSet("discovery-unit-id");
+    options->identity.name = parser.isSet("discovery-name") ? parser.value("discovery-name") : defaults.name;
+    options->identity.mac = parser.isSet("discovery-mac") ? parser.value("discovery-mac") : defaults.mac;
+    options->identity.modbusPort = parser.value("discovery-port").toInt();
+    options->identity.unitId =
+        parser.isSet("discovery-unit-id") ? parser.value("discovery-unit-id").toInt() : defaults.unitId;
+}
+
 QByteArray buildReport(const QCommandLineParser &parser)
 {
     if (parser.isSet("report-hex"))
@@ -89,6 +103,12 @@ bool DevsimOptions::parse(const QStringList &arguments, DevsimOptions *options, 
          "mode", "none"},
         {"delay", "Answer this many milliseconds late (default 0).", "ms", "0"},
         {"log-requests", "Print one line per request on standard output (tests count them)."},
+        {"discovery", "Answer device searches (UDP port 30303, every address) with the four lines below."},
+        {"discovery-name", "Device name in search answers (default \"Vexo device simulator\").", "text"},
+        {"discovery-mac", "MAC text in search answers (default 02:00:00:00:00:01).", "text"},
+        {"discovery-port", "Modbus TCP port in search answers (default: the --tcp port, else 502).", "port",
+         "0"},
+        {"discovery-unit-id", "Modbus unit id in search answers (default 1).", "id"},
         {"control",
          "Before every answer read faults from FILE, lines fault=MODE and delay=MS; "
          "a missing file means the faults given at start.",
@@ -120,6 +140,7 @@ bool DevsimOptions::parse(const QStringList &arguments, DevsimOptions *options, 
     options->faults.delayMs = qMax(0, parser.value("delay").toInt());
     options->controlFile = parser.value("control");
     options->logRequests = parser.isSet("log-requests");
+    readDiscovery(parser, options);
     if (!Faults::parseMode(parser.value("fault"), &options->faults.mode)) {
         *message = "--fault wants one of: " + Faults::modeNames();
         return false;

@@ -1,6 +1,7 @@
 #ifndef OPTIONS_H
 #define OPTIONS_H
 
+#include "discoveryresponder.h"
 #include "faults.h"
 
 #include <QByteArray>
@@ -21,6 +22,8 @@ struct DevsimOptions
     Faults faults;
     QString controlFile; // re-read before every answer
     bool logRequests = false;
+    bool discovery = false;     // answer device searches on UDP port 30303
+    DiscoveryIdentity identity; // modbusPort 0: the TCP port served, else 502
 
     // Fills options from the arguments; on a mistake returns false with a message.
     static bool parse(const QStringList &arguments, DevsimOptions *options, QString *message);

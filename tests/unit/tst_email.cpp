@@ -1,0 +1,78 @@
+#include "emailform.h"
+
+#include <QUrl>
+#include <QtTest>
+
+// Delivery, rate limits and the tool's errors are tried end to end with the real curl in
+// tests/blackbox/test_email.py; here the form's reading and limits, field by field.
+namespace {
+const QStringList names = {"name", "surname", "email", "company", "phone", "module", "message"};
+const QStringList jan = {"Jan", "Kowalski", "jan@example.test", "ACME", "123 456", "meter", "Hello\\nworld"};
+
+EmailForm formOf(const QStringList &values)
+{
+    QStringList parts;
+    for (int i = 0; i < values.size(); ++i)
+        parts << QString("\"%1\":\"%2\"").arg(names.value(i, "extra"), values.at(i));
+    return EmailForm(QUrl::toPercentEncoding("{" + parts.join(",") + "}"));
+}
+} // namespace
+
+class TestEmailForm : public QObject
+{
+    Q_OBJECT
+private slots:
+    void writesTheMessageLines()
+    {
+        QCOMPARE(formOf(jan).message("0.3.16"), QByteArray("Subject: Jan Kowalski sent a message.\r\n"
+                                                           "MIME-Version: 1.0\r\n"
+                                                           "Content-Transfer-Encoding: 8bit\r\n"
+                                                           "Content-Type: text/plain;charset=utf-8\r\n"
+                                                           "Client name   Jan\r\n"
+                                                           "Client surname   Kowalski\r\n"
+                                                           "Client email   jan@example.test\r\n"
+                                                           "Client company   ACME\r\n"
+                                                           "Client phone   123 456\r\n"
+                                                           "Client Vexo version   0.3.16\r\n"
+                                                           "Client Vexo active module   meter\r\n"
+                                                           "Client message   \r\n"
+                                                           "Hello world\r\n"));
+    }
+
+    void enforcesEachFieldsLimit()
+    {
+        const QList<int> limits = {20, 30, 30, 50, 25, 20, 2000};
+        for (int field = 0; field < limits.size(); ++field) {
+            QStringList values = jan;
+            values[field] = QString(limits.at(field), QLatin1Char('x'));
+            QVERIFY2(formOf(values).fitsLimits(), qPrintable(names.at(field)));
+            values[field] += QLatin1Char('x');
+            QVERIFY2(!formOf(values).fitsLimits(), qPrintable(names.at(field)));
+        }
+        // The limit counts the message as sent, before its backslash-n pairs become blanks.
+        QStringList values = jan;
+        values[6] = QString(1998, QLatin1Char('x')) + "\\n";
+        QVERIFY(formOf(values).fitsLimits());
+        values[6] += "y";
+        QVERIFY(!formOf(values).fitsLimits());
+    }
+
+    void readsFieldsByPosition()
+    {
+        // Colons cut a value, commas start a new field, braces and quotes vanish; fields
+        // beyond the parts sent are empty.
+        const EmailForm form(QUrl::toPercentEncoding(R"({"a":"Ann","b":"Lee, c","c":"x:y","d":"{Co}"})"));
+        const QByteArray message = form.message("9.9");
+        QVERIFY(message.startsWith("Subject: Ann Lee sent a message.\r\n"));
+        QVERIFY(message.contains("\r\nClient surname   Lee\r\n"));
+        QVERIFY(message.contains("\r\nClient email   \r\n")); // the part " c" has no colon
+        QVERIFY(message.contains("\r\nClient company   x\r\n"));
+        QVERIFY(message.contains("\r\nClient phone   Co\r\n"));
+        QVERIFY(message.contains("\r\nClient Vexo active module   \r\n"));
+        QVERIFY(message.endsWith("\r\nClient message   \r\n\r\n"));
+        QVERIFY(form.fitsLimits());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEmailForm)
+#include "tst_email.moc"

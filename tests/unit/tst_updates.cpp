@@ -1,0 +1,291 @@
+#include "testenv.h"
+#include "updates.h"
+#include "updatetree.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUrl>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const QByteArray completed = R"({"ok":"Completed correctly."})";
+const QByteArray diskError = R"({"error":"Unable to write to disk!"})";
+const QByteArray replyError = R"({"error":"Reply error!"})";
+const QByteArray connectError = R"({"error":"Unable to connect with server!"})";
+const QByteArray parameterError = R"({"error":"Parameter error!"})";
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(content);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A port on loopback that refuses connections.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+// The project's update server, started on loopback for one test.
+class UpdateServerProcess
+{
+public:
+    explicit UpdateServerProcess(const QStringList &extraArguments = {})
+    {
+        const QString script = vexoSourceDir() + "/tools/updateserver/updateserver.py";
+        m_process.start("/usr/bin/python3", QStringList{script, "--root", m_root.path()} + extraArguments);
+        if (!m_process.waitForStarted(5000))
+            return;
+        while (m_process.waitForReadyRead(5000)) {
+            const QByteArray line = m_process.readLine().trimmed();
+            if (line.startsWith("listening on ")) {
+                m_port = line.mid(13).toUShort();
+                return;
+            }
+        }
+    }
+    ~UpdateServerProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+    bool isListening() const { return m_port != 0; }
+    QString baseUrl() const { return QString("http://127.0.0.1:%1/").arg(m_port); }
+    QString path(const QString &relative) const { return m_root.filePath(relative); }
+    void addFile(const QString &relative, const QByteArray &content) { writeFile(path(relative), content); }
+    // A file list served as is; "{base}" stands for the server's base URL.
+    void addList(const QString &module, const QByteArray &list) { addFile("lists/" + module + ".txt", list); }
+
+private:
+    QTemporaryDir m_root;
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+// A document root with its config.ini, and the update client reading it.
+class Site
+{
+public:
+    explicit Site(const QString &updateServer)
+    {
+        m_settings = std::make_unique<QSettings>(m_dir.filePath("config.ini"), QSettings::IniFormat);
+        m_settings->setValue("updates/updateServer", updateServer);
+        m_settings->beginGroup("docroot");
+        m_settings->setValue("path", docRoot());
+        QDir().mkpath(docRoot());
+        updates = std::make_unique<Updates>(m_settings.get());
+    }
+    QString docRoot() const { return m_dir.filePath("www"); }
+    QString tmpDir() const { return m_dir.filePath("tmp"); }
+    QString inDocRoot(const QString &relative) const { return docRoot() + "/" + relative; }
+    QByteArray start(const QByteArray &modulesList)
+    {
+        t_GetArray params{{"modulesList", QUrl::toPercentEncoding(modulesList)}};
+        return updates->startUpdating(params);
+    }
+    QByteArray check(const QByteArray &json)
+    {
+        t_GetArray params{{"json", json}};
+        return updates->check4Updates(params);
+    }
+    QSettings &settings() { return *m_settings; }
+
+    std::unique_ptr<Updates> updates;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<QSettings> m_settings;
+};
+
+#define REQUIRE_SERVER(server)                                                                               \
+    if (!(server).isListening())                                                                             \
+    QFAIL("the update server did not start")
+
+const QByteArray inProgress = R"({"ok":"In progress"})";
+} // namespace
+
+class TestUpdates : public QObject
+{
+    Q_OBJECT
+private slots:
+    void runsTheChainOnItsOwnThreadAndLetsANewStartWin()
+    {
+        UpdateServerProcess server;
+        REQUIRE_SERVER(server);
+        server.addFile("modules/first/a.js", "1");
+        server.addFile("modules/second/b.js", "2");
+        Site site(server.baseUrl());
+
+        // Started from a request thread; the chain still runs here, on the object's thread.
+        QByteArray reply;
+        std::unique_ptr<QThread> request(
+            QThread::create([&site, &reply] { reply = site.start(R"(["first"])"); }));
+        request->start();
+        QVERIFY(request->wait(5000));
+        QCOMPARE(reply, QByteArray(R"({"ok":"Update started"})"));
+        // A second start before the first got anywhere: the first run's work is dropped.
+        QCOMPARE(site.start(R"(["second"])"), QByteArray(R"({"ok":"Update started"})"));
+        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), completed, 10000);
+        QCOMPARE(readFile(site.inDocRoot("modules/second/b.js")), QByteArray("2"));
+        QVERIFY(!QFileInfo::exists(site.inDocRoot("modules/first")));
+    }
+
+    void refusesModuleListsThatAreNotArraysOfNames()
+    {
+        Site site(QString("http://127.0.0.1:%1/").arg(closedPort()));
+        t_GetArray none;
+        QCOMPARE(site.updates->startUpdating(none), parameterError);
+        for (const QByteArray &list : {QByteArray("42"), QByteArray("{\"a\":1}"), QByteArray("[]"),
+                                       QByteArray("[1,"), QByteArray("while(true){}")}) {
+            QCOMPARE(site.start(list), parameterError);
+            QCOMPARE(site.updates->getUpdateStatus(), QByteArray("{}"));
+        }
+        // One empty name is still a module: the (failing) update starts.
+        QCOMPARE(site.start(R"([""])"), QByteArray(R"({"ok":"Update started"})"));
+        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(),
+                                  QByteArray(R"({"error":"Reply error!","errorNo":1})"), 10000);
+    }
+
+    void givesUpOnASilentCheck()
+    {
+        UpdateServerProcess silent({"--check-hang"});
+        REQUIRE_SERVER(silent);
+        Site site(silent.baseUrl());
+        QCOMPARE(int(Updates::defaultTimeLimitMs), 20000);
+        site.updates->setTimeLimit(300);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(site.check("{}"), connectError);
+        QVERIFY2(timer.elapsed() >= 250 && timer.elapsed() < 5000,
+                 qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void endsAStalledDownload()
+    {
+        UpdateServerProcess stalling({"--hang-files"});
+        REQUIRE_SERVER(stalling);
+        stalling.addFile("modules/meter/a.js", "never sent");
+        Site site(stalling.baseUrl());
+        site.updates->setTimeLimit(300);
+        site.start(R"(["meter"])");
+        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), replyError, 5000);
+    }
+
+    void keepsGoingAfterABrokenFileList()
+    {
+        UpdateServerProcess server;
+        REQUIRE_SERVER(server);
+        server.addList("broken", "this is [not a list");
+        server.addFile("modules/good/a.js", "ok");
+        Site site(server.baseUrl());
+        site.start(R"(["broken", "good"])");
+        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), completed, 10000);
+        QCOMPARE(readFile(site.inDocRoot("modules/good/a.js")), QByteArray("ok"));
+
+        // Alone, the broken list reports itself and the empty tree cannot be installed.
+        site.start(R"(["broken"])");
+        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), diskError, 10000);
+    }
+
+    void stopsOnFailedDownloadsAndUnwritableFiles()
+    {
+        UpdateServerProcess server;
+        REQUIRE_SERVER(server);
+        server.addFile("root/present.css", "x");
+        server.addList("missing", "['{base}files/root/present.css', '{base}files/root/absent.css']");
+        // The second file needs a folder where the first one is a file.
+        server.addFile("other/root/present.css/inner.css", "y");
+        server.addList("blocked",
+                       "['{base}files/root/present.css', '{base}files/other/root/present.css/inner.css']");
+        Site site(server.baseUrl());
+
+        site.start(R"(["missing"])");
+        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), replyError, 10000);
+        QVERIFY(!QFileInfo::exists(site.inDocRoot("root/present.css")));
+        QCOMPARE(readFile(site.tmpDir() + "/root/present.css"), QByteArray("x"));
+
+        site.start(R"(["blocked"])");
+        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), diskError, 10000);
+        QVERIFY(!QFileInfo::exists(site.inDocRoot("root/present.css")));
+
+        Site unreachable(QString("http://127.0.0.1:%1").arg(closedPort()));
+        unreachable.start(R"(["meter"])");
+        QTRY_COMPARE_WITH_TIMEOUT(unreachable.updates->getUpdateStatus(),
+                                  QByteArray(R"({"error":"Reply error!","errorNo":1})"), 10000);
+    }
+
+    void skipsFilesThatWouldLandOutsideTheTree()
+    {
+        UpdateServerProcess server;
+        REQUIRE_SERVER(server);
+        server.addFile("elsewhere/plain.txt", "no marker");
+        server.addFile("root/good.css", "good");
+        QTemporaryDir local;
+        writeFile(local.filePath("root/secret.txt"), "local file");
+        server.addList("hostile",
+                       "['{base}files/elsewhere/plain.txt', '{base}files/root/../root/good.css', '" +
+                           QUrl::fromLocalFile(local.filePath("root/secret.txt")).toEncoded() +
+                           "', '{base}files/modules/../root/good.css', '{base}files/root/good.css']");
+        Site site(server.baseUrl());
+        site.start(R"(["hostile"])");
+        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), completed, 10000);
+        QCOMPARE(readFile(site.inDocRoot("root/good.css")), QByteArray("good"));
+        QCOMPARE(QDir(site.docRoot()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({"root"}));
+        QCOMPARE(QDir(site.inDocRoot("root")).entryList(QDir::Files), QStringList({"good.css"}));
+        QCOMPARE(QDir(site.docRoot() + "/..").entryList({"*.txt", "*.css"}, QDir::Files), QStringList());
+    }
+
+    void mapsFileUrlsToTreePaths()
+    {
+        QCOMPARE(UpdateTree::relativePath("http://h/updates/root/css/a.css"), QString("/root/css/a.css"));
+        QCOMPARE(UpdateTree::relativePath("http://h/x/modules/m/root/a.js"), QString("/modules/m/root/a.js"));
+        QCOMPARE(UpdateTree::relativePath("https://h/install/setup.exe"), QString("/install/setup.exe"));
+        QCOMPARE(UpdateTree::relativePath("http://h/Root/a.css"), QString());
+        QCOMPARE(UpdateTree::relativePath("http://h/root/..\\..\\a.css"), QString());
+        QCOMPARE(UpdateTree::relativePath("ftp://h/root/a.css"), QString());
+        QCOMPARE(UpdateTree::targetPath("/t/tmp", "/root/a.css"), QString("/t/tmp/root/a.css"));
+        QCOMPARE(UpdateTree::targetPath("/t/tmp", "root/a.css"), QString("/t/tmp/root/a.css"));
+    }
+
+    void removesTreesWithoutFollowingLinks()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("outside/precious.txt"), "keep");
+        writeFile(dir.filePath("tree/.hidden/a"), "a");
+        writeFile(dir.filePath("tree/b"), "b");
+        QVERIFY(QFile::link(dir.filePath("outside"), dir.filePath("tree/link")));
+        QVERIFY(UpdateTree::removeDir(dir.filePath("tree")));
+        QVERIFY(!QFileInfo::exists(dir.filePath("tree")));
+        QCOMPARE(readFile(dir.filePath("outside/precious.txt")), QByteArray("keep"));
+        QVERIFY(UpdateTree::removeDir(dir.filePath("never-made")));
+        QVERIFY(!UpdateTree::copyDir(dir.filePath("never-made"), dir.filePath("copy")));
+    }
+
+    void leavesTheSharedSettingsInTheirGroup()
+    {
+        Site site("http://127.0.0.1:1/");
+        QCOMPARE(site.settings().group(), QString("docroot"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdates)
+#include "tst_updates.moc"
