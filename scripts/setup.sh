@@ -2,6 +2,10 @@
 # Installs what Vexo needs on Debian 12 and configures a build. Safe to run again.
 #   scripts/setup.sh         packages to build and run
 #   scripts/setup.sh --test  also everything the test suite uses
+#   scripts/setup.sh --qt6   also Qt 6, for the second build
+#   scripts/setup.sh --fuzz  also clang and its sanitizer runtimes, for the fuzz targets
+#   scripts/setup.sh --all   all of the above (what scripts/test.sh needs)
+# Options can be combined.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,9 +14,20 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
     fonts-dejavu-core)
 TEST_PACKAGES=(python3 python3-pymodbus socat poppler-utils curl openssl iproute2
     python3-aiosmtpd stunnel4 xvfb xdotool chromium)
+QT6_PACKAGES=(qt6-base-dev qt6-declarative-dev qt6-serialport-dev)
+FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 packages=("${RUN_PACKAGES[@]}")
-[ "${1:-}" = "--test" ] && packages+=("${TEST_PACKAGES[@]}")
+with_tests=0
+for arg in "$@"; do
+    case "$arg" in
+        --test) packages+=("${TEST_PACKAGES[@]}"); with_tests=1 ;;
+        --qt6) packages+=("${QT6_PACKAGES[@]}") ;;
+        --fuzz) packages+=("${FUZZ_PACKAGES[@]}") ;;
+        --all) packages+=("${TEST_PACKAGES[@]}" "${QT6_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"); with_tests=1 ;;
+        *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -26,7 +41,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The browser tests drive Chromium through playwright-core from npm (no browser download).
-if [ "${1:-}" = "--test" ]; then
+if [ "$with_tests" = 1 ]; then
     if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
         SUDO=""
         [ "$(id -u)" -ne 0 ] && SUDO="sudo"

@@ -20,8 +20,7 @@ public:
             if (!m_done.wait_for(lock, std::chrono::milliseconds(timeLimitMs), [this] { return m_disarmed; }))
                 engine.setInterrupted(true);
         })
-    {
-    }
+    {}
     ~Watchdog()
     {
         {
@@ -103,7 +102,7 @@ ScriptEvaluator::Result ScriptEvaluator::evaluateArray(const QString &text, int 
     if (engine.isInterrupted())
         return result;
     result.length = std::isfinite(length) ? static_cast<qint64>(std::trunc(length)) : 0;
-    const qint64 count = qBound<qint64>(0, result.length, qMax(0, elementLimit));
+    const qint64 count = qBound(qint64(0), result.length, qint64(qMax(0, elementLimit)));
     result.elements.reserve(static_cast<int>(count));
     for (qint64 i = 0; i < count; ++i) {
         const QJSValue element = value.property(static_cast<quint32>(i));

@@ -113,7 +113,10 @@ class VexoInstance:
 
     def cleanup(self):
         self.stop()
+        report = sanitizer_report(self.log_text()) if os.path.exists(self.log_path) else None
         shutil.rmtree(self.dir, ignore_errors=True)
+        if report:
+            raise AssertionError("sanitizer report from vexo:\n" + report)
 
     def url(self, path="/"):
         return "http://127.0.0.1:%d%s" % (self.port, path)
@@ -126,6 +129,20 @@ class VexoInstance:
 
     def __exit__(self, *exc):
         self.cleanup()
+
+
+SANITIZER_MARKERS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+                     ": runtime error: ")
+
+
+def sanitizer_report(log):
+    """The first sanitizer finding in a log, or None. In sanitizer builds a finding in the
+    executable fails the test that started it, even when every reply looked right."""
+    starts = [log.find(m) for m in SANITIZER_MARKERS if m in log]
+    if not starts:
+        return None
+    start = min(starts)
+    return log[max(0, start - 200):start + 4000]
 
 
 def read_http_response(sock, timeout=5.0):
