@@ -13,17 +13,18 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
     qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev
     fonts-dejavu-core)
 TEST_PACKAGES=(python3 python3-pymodbus socat poppler-utils curl openssl iproute2
-    python3-aiosmtpd stunnel4 xvfb xdotool)
+    python3-aiosmtpd stunnel4 xvfb xdotool chromium)
 QT6_PACKAGES=(qt6-base-dev qt6-declarative-dev qt6-serialport-dev)
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 packages=("${RUN_PACKAGES[@]}")
+with_tests=0
 for arg in "$@"; do
     case "$arg" in
-        --test) packages+=("${TEST_PACKAGES[@]}") ;;
+        --test) packages+=("${TEST_PACKAGES[@]}"); with_tests=1 ;;
         --qt6) packages+=("${QT6_PACKAGES[@]}") ;;
         --fuzz) packages+=("${FUZZ_PACKAGES[@]}") ;;
-        --all) packages+=("${TEST_PACKAGES[@]}" "${QT6_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}") ;;
+        --all) packages+=("${TEST_PACKAGES[@]}" "${QT6_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"); with_tests=1 ;;
         *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
     esac
 done
@@ -37,6 +38,19 @@ if [ ${#missing[@]} -gt 0 ]; then
     [ "$(id -u)" -ne 0 ] && SUDO="sudo"
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The browser tests drive Chromium through playwright-core from npm (no browser download).
+if [ "$with_tests" = 1 ]; then
+    if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+        SUDO=""
+        [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+        $SUDO apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
+    fi
+    if [ ! tests/e2e/node_modules/.package-lock.json -nt tests/e2e/package-lock.json ]; then
+        (cd tests/e2e && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+    fi
 fi
 
 BUILD_DIR=${BUILD_DIR:-build}

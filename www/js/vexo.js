@@ -1,0 +1,342 @@
+/* Vexo browser interface: the shared core every module builds on.
+ * - Vexo.api(): one AJAX call, reply classified into ok / data / error with a plain-words text
+ * - Vexo.i18n / Vexo.t(): translations, applied to [data-i18n] elements
+ * - Vexo.state: the connection state shown in the header, with change events
+ * - small DOM helpers for status messages and busy buttons
+ */
+(function () {
+  'use strict';
+
+  const Vexo = (window.Vexo = window.Vexo || {});
+
+  /* ---------- translations ---------- */
+
+  const LANGS = ['en', 'es', 'de', 'pl'];
+  const dictionaries = { en: {}, es: {}, de: {}, pl: {} };
+  let current = 'en';
+  const events = new EventTarget();
+
+  function pickStartLanguage() {
+    const saved = safeStorageGet('vexo.lang');
+    if (saved && LANGS.includes(saved)) return saved;
+    const nav = (navigator.language || 'en').slice(0, 2).toLowerCase();
+    return LANGS.includes(nav) ? nav : 'en';
+  }
+
+  function safeStorageGet(key) {
+    try {
+      return window.localStorage.getItem(key);
+    } catch (e) {
+      return null;
+    }
+  }
+
+  function safeStorageSet(key, value) {
+    try {
+      window.localStorage.setItem(key, value);
+    } catch (e) {
+      /* private mode: the choice lasts for this page only */
+    }
+  }
+
+  function translate(key, params) {
+    let text = dictionaries[current][key];
+    if (text === undefined) text = dictionaries.en[key];
+    if (text === undefined) return key;
+    if (params) {
+      text = text.replace(/\{(\w+)\}/g, (m, name) => (name in params ? String(params[name]) : m));
+    }
+    return text;
+  }
+
+  // data-i18n="key" sets the text; data-i18n-attr="placeholder:key;title:key" sets attributes.
+  function applyTranslations(root) {
+    const scope = root || document;
+    scope.querySelectorAll('[data-i18n]').forEach((el) => {
+      el.textContent = translate(el.dataset.i18n);
+    });
+    scope.querySelectorAll('[data-i18n-attr]').forEach((el) => {
+      el.dataset.i18nAttr.split(';').forEach((pair) => {
+        const [attr, key] = pair.split(':').map((s) => s.trim());
+        if (attr && key) el.setAttribute(attr, translate(key));
+      });
+    });
+  }
+
+  Vexo.i18n = {
+    languages: LANGS,
+    add(lang, dict) {
+      if (!dictionaries[lang]) dictionaries[lang] = {};
+      Object.assign(dictionaries[lang], dict);
+    },
+    get lang() {
+      return current;
+    },
+    set(lang) {
+      if (!LANGS.includes(lang)) return;
+      current = lang;
+      safeStorageSet('vexo.lang', lang);
+      document.documentElement.lang = lang;
+      applyTranslations(document);
+      events.dispatchEvent(new CustomEvent('langchange', { detail: lang }));
+    },
+    apply: applyTranslations,
+    init() {
+      current = pickStartLanguage();
+      document.documentElement.lang = current;
+    },
+  };
+  Vexo.t = translate;
+
+  Vexo.on = (name, handler) => events.addEventListener(name, (e) => handler(e.detail));
+  Vexo.emit = (name, detail) => events.dispatchEvent(new CustomEvent(name, { detail }));
+
+  /* ---------- the AJAX API ---------- */
+
+  // Error texts Vexo sends, with the key of their plain-words explanation.
+  const KNOWN_ERRORS = {
+    'Not connected': 'err.notConnected',
+    'Input parameters error!': 'err.inputParams',
+    'Too many registers': 'err.tooMany',
+    'I/O error: did not receive any data from slave.': 'err.timeout',
+    'Unable to connect with TCP socket.': 'err.socket',
+    'Number of registers returned does not match!': 'err.countMismatch',
+    'Invalid port!': 'err.invalidPort',
+    'Selected serial port not found.': 'err.portNotFound',
+    'Baud rate error!': 'err.baud',
+    'Could not connect to serial port!': 'err.serialOpen',
+    'Could not connect to Modbus TCP!': 'err.tcpConnect',
+    'Invalid registers size!': 'err.regSize',
+    'Invalid value size!': 'err.valSize',
+    'Invalid float precision!': 'err.floatPrec',
+    'Invalid one value size!': 'err.oneValSize',
+    'Registers values error!': 'err.regVals',
+    'Parameter error!': 'err.param',
+    'Unable to write to disk!': 'err.disk',
+    'Unable to connect with server!': 'err.updateServer',
+    'Reply error!': 'err.reply',
+    'err2!': 'err.fieldTooLong',
+  };
+
+  class ApiError extends Error {
+    constructor(plain, raw) {
+      super(plain);
+      this.raw = raw;
+    }
+  }
+  Vexo.ApiError = ApiError;
+
+  // Turns an error text from Vexo into a sentence a user understands.
+  function explainError(text, extra) {
+    if (KNOWN_ERRORS[text]) return translate(KNOWN_ERRORS[text], extra);
+    const protocol = /^Protocol error! ?(.*)$/.exec(text);
+    if (protocol) return translate('err.protocol', { detail: protocol[1] || '?' });
+    return translate('err.other', { detail: text });
+  }
+  Vexo.explainError = explainError;
+
+  function buildQuery(func, params) {
+    const query = new URLSearchParams();
+    query.set('func', func);
+    Object.entries(params || {}).forEach(([name, value]) => {
+      if (value !== undefined && value !== null) query.set(name, String(value));
+    });
+    return query.toString();
+  }
+
+  function buildForm(func, params) {
+    const form = new FormData();
+    form.append('func', func);
+    Object.entries(params || {}).forEach(([name, value]) => {
+      if (value !== undefined && value !== null) form.append(name, String(value));
+    });
+    return form;
+  }
+
+  async function fetchText(url, options, timeoutMs) {
+    const controller = new AbortController();
+    const timer = setTimeout(() => controller.abort(), timeoutMs);
+    try {
+      const response = await fetch(url, Object.assign({ cache: 'no-store', signal: controller.signal }, options));
+      const text = await response.text();
+      if (!response.ok) throw new ApiError(translate('err.http', { status: response.status }), text);
+      return text;
+    } catch (e) {
+      if (e instanceof ApiError) throw e;
+      if (e.name === 'AbortError') throw new ApiError(translate('err.noReplyInTime'), '');
+      throw new ApiError(translate('err.network'), String(e.message || e));
+    } finally {
+      clearTimeout(timer);
+    }
+  }
+
+  // An {"error": ...} reply as an ApiError in plain words, or null for any other value.
+  function replyError(value, text) {
+    if (!value || typeof value !== 'object' || Array.isArray(value) || typeof value.error !== 'string') return null;
+    if (value.error === 'Not connected') Vexo.state.setDisconnected();
+    const detail = value.errorNo !== undefined ? { code: value.errorNo } : undefined;
+    let message = explainError(value.error, detail);
+    if (detail) message += ' ' + translate('err.networkCode', detail);
+    return new ApiError(message, text);
+  }
+
+  /* Calls one AJAX function. Resolves with the parsed JSON value, or with the reply text when
+   * opts.raw (for the replies that are not JSON); rejects with an ApiError in plain words.
+   * An empty body means the function is unknown or the device lock stayed busy for 10 s. */
+  Vexo.api = async function api(func, params, opts) {
+    const options = opts || {};
+    const timeout = options.timeoutMs || 40000;
+    // Long texts go as a multipart form: a query string is limited to a few kilobytes.
+    const text = options.post
+      ? await fetchText('ajax.html', { method: 'POST', body: buildForm(func, params) }, timeout)
+      : await fetchText('ajax.html?' + buildQuery(func, params), {}, timeout);
+    if (text === '' && !options.allowEmpty) throw new ApiError(translate('err.empty'), '');
+    let value;
+    try {
+      value = JSON.parse(text);
+    } catch (e) {
+      if (options.raw) return text;
+      throw new ApiError(translate('err.unreadable'), text);
+    }
+    const error = replyError(value, text);
+    if (error) throw error;
+    return options.raw ? text : value;
+  };
+
+  // POSTs a file's content to the save endpoint and hands the reply to the browser as a download.
+  Vexo.saveFile = async function saveFile(filename, content) {
+    const form = new FormData();
+    form.append('filename', filename);
+    form.append('fileContent', content);
+    const controller = new AbortController();
+    const timer = setTimeout(() => controller.abort(), 60000);
+    let blob;
+    try {
+      const response = await fetch('saveFile.html', { method: 'POST', body: form, signal: controller.signal });
+      if (!response.ok) throw new ApiError(translate('err.saveFailed', { status: response.status }), '');
+      blob = await response.blob();
+    } catch (e) {
+      if (e instanceof ApiError) throw e;
+      throw new ApiError(translate('err.network'), String(e.message || e));
+    } finally {
+      clearTimeout(timer);
+    }
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    link.download = filename;
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+    return blob.size;
+  };
+
+  // Uploads a file to the load endpoint, which echoes its content back.
+  Vexo.loadFile = async function loadFile(file) {
+    const form = new FormData();
+    form.append('uploadedfile', file, file.name);
+    return fetchText('loadFile.html', { method: 'POST', body: form }, 60000);
+  };
+
+  /* ---------- connection state ---------- */
+
+  Vexo.state = {
+    connected: false,
+    type: '', // 'tcp' or 'serial'
+    target: '', // what the user connected to, for the header
+    setConnected(type, target) {
+      this.connected = true;
+      this.type = type;
+      this.target = target;
+      Vexo.emit('connection', this);
+    },
+    setDisconnected() {
+      if (!this.connected && this.target === '') return;
+      this.connected = false;
+      this.target = '';
+      Vexo.emit('connection', this);
+    },
+  };
+
+  /* ---------- modules ---------- */
+
+  const definitions = {};
+  Vexo.defineModule = function defineModule(name, definition) {
+    definitions[name] = definition;
+  };
+  Vexo.moduleDefinition = (name) => definitions[name];
+
+  /* ---------- DOM helpers ---------- */
+
+  Vexo.$ = (root, selector) => root.querySelector(selector);
+  Vexo.$$ = (root, selector) => Array.from(root.querySelectorAll(selector));
+
+  Vexo.el = function el(tag, attrs, children) {
+    const node = document.createElement(tag);
+    Object.entries(attrs || {}).forEach(([name, value]) => {
+      if (name === 'text') node.textContent = value;
+      else if (name === 'className') node.className = value;
+      else if (value !== false && value !== undefined && value !== null) node.setAttribute(name, value);
+    });
+    (children || []).forEach((child) => node.append(child));
+    return node;
+  };
+
+  /* Shows a message in a status box: kind is 'info', 'ok', 'error' or 'busy'.
+   * Errors carry the raw reply underneath so nothing Vexo said is hidden. */
+  Vexo.showStatus = function showStatus(box, kind, text, raw) {
+    box.hidden = false;
+    box.className = 'status status-' + kind;
+    box.setAttribute('role', kind === 'error' ? 'alert' : 'status');
+    box.replaceChildren();
+    if (kind === 'busy') box.append(Vexo.el('span', { className: 'spinner', 'aria-hidden': 'true' }));
+    box.append(Vexo.el('span', { className: 'status-text', text }));
+    if (raw) {
+      box.append(Vexo.el('span', { className: 'status-raw', text: translate('common.vexoSaid', { raw }) }));
+    }
+  };
+
+  Vexo.showError = function showError(box, error) {
+    Vexo.showStatus(box, 'error', error.message, error.raw);
+    if (error.raw === '{"error":"Not connected"}' && Vexo.showModule) {
+      const go = Vexo.el('button', { type: 'button', className: 'btn secondary small', text: translate('common.connectFirst') });
+      go.addEventListener('click', () => Vexo.showModule('connection'));
+      box.insertBefore(go, box.querySelector('.status-raw'));
+    }
+  };
+
+  Vexo.clearStatus = function clearStatus(box) {
+    box.hidden = true;
+    box.replaceChildren();
+  };
+
+  // Disables a button while work runs, so a slow device cannot be asked twice.
+  Vexo.busy = async function busy(button, work) {
+    button.disabled = true;
+    button.setAttribute('aria-busy', 'true');
+    try {
+      return await work();
+    } finally {
+      button.disabled = false;
+      button.removeAttribute('aria-busy');
+    }
+  };
+
+  Vexo.sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+  // Reads an integer field; returns null (and marks the field) when it is not in [min, max].
+  Vexo.readInt = function readInt(input, min, max) {
+    const text = input.value.trim();
+    const ok = /^-?\d+$/.test(text) && Number(text) >= min && Number(text) <= max;
+    input.setAttribute('aria-invalid', ok ? 'false' : 'true');
+    return ok ? Number(text) : null;
+  };
+
+  Vexo.hex16 = (n) => '0x' + (n & 0xffff).toString(16).toUpperCase().padStart(4, '0');
+
+  Vexo.timestamp = function timestamp(date) {
+    const d = date || new Date();
+    const p = (n) => String(n).padStart(2, '0');
+    return d.getFullYear() + p(d.getMonth() + 1) + p(d.getDate()) + '-' + p(d.getHours()) + p(d.getMinutes()) + p(d.getSeconds());
+  };
+})();
