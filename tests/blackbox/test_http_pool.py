@@ -47,16 +47,20 @@ class HttpPoolTest(unittest.TestCase):
 
     def test_no_rejection_below_max_threads(self):
         with VexoInstance(config={"listener": {"maxThreads": 4}}) as vexo:
-            # Once the start-up probe's handler is surely free, four connections need no retry.
+            # The start-up probe's handler frees itself once it has seen the probe close; on a
+            # loaded machine that can take a moment, and only that one handler can be late.
             time.sleep(0.3)
-            held = [held_connection(vexo, attempts=1) for _ in range(4)]
+            held = [held_connection(vexo, attempts=20) for _ in range(4)]
             try:
+                before = vexo.log_text().count("rejecting new connection")
+                self.assertLessEqual(before, 1)
                 for sock in held:
                     sock.sendall(get(b"/ajax.html"))
                     self.assertEqual(receive_exactly(sock, len(AJAX_EMPTY)), AJAX_EMPTY)
                 with vexo.connect() as fifth:
                     self.assertEqual(receive_until_close(fifth)[0], REPLY_503)
-                self.assertEqual(vexo.log_text().count("rejecting new connection"), 1)
+                self.assertTrue(wait_until(
+                    lambda: vexo.log_text().count("rejecting new connection") == before + 1))
             finally:
                 for sock in held:
                     sock.close()
