@@ -13,16 +13,22 @@ class ScriptEvaluator
 public:
     struct Element
     {
-        enum Kind { Number, String, Boolean, Other };
+        enum Kind
+        {
+            Number,
+            String,
+            Boolean,
+            Other
+        };
         Kind kind = Other;
-        double number = 0;  // the script's own number conversion; NaN for Other
-        QString text;       // the script's own text conversion; empty for Other
+        double number = 0; // the script's own number conversion; NaN for Other
+        QString text;      // the script's own text conversion; empty for Other
     };
     struct Result
     {
-        bool valid = false;   // evaluated without error or interruption
+        bool valid = false; // evaluated without error or interruption
         bool isArray = false;
-        qint64 length = 0;    // the array's length, fraction cut off
+        qint64 length = 0;         // the array's length, fraction cut off
         QVector<Element> elements; // at most maxElements, in index order
     };
 

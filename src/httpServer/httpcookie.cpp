@@ -10,8 +10,7 @@ HttpCookie::HttpCookie(const QByteArray &name, const QByteArray &value, int maxA
     , m_path(path)
     , m_secure(secure)
     , m_version(1)
-{
-}
+{}
 
 QByteArray HttpCookie::headerText() const
 {

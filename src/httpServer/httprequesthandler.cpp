@@ -5,7 +5,9 @@
 
 #include <QDebug>
 
-HttpRequestHandler::HttpRequestHandler(QObject *parent) : QObject(parent) {}
+HttpRequestHandler::HttpRequestHandler(QObject *parent)
+    : QObject(parent)
+{}
 
 void HttpRequestHandler::service(HttpRequest &request, HttpResponse &response)
 {

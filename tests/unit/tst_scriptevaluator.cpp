@@ -46,11 +46,12 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QVERIFY(!ScriptEvaluator::evaluateArray("while (true) {}", 10, 200).valid);
-        const auto proxied =
-            ScriptEvaluator::evaluateArray("new Proxy([], {get: function(t, k) { while (true) {} }})", 10, 200);
+        const auto proxied = ScriptEvaluator::evaluateArray(
+            "new Proxy([], {get: function(t, k) { while (true) {} }})", 10, 200);
         QVERIFY(!(proxied.valid && proxied.isArray && !proxied.elements.isEmpty()));
         QVERIFY(!ScriptEvaluator::evaluateArray(
-                     "var a = [1]; Object.defineProperty(a, 0, {get: function() { while (true) {} }}); a", 10, 200)
+                     "var a = [1]; Object.defineProperty(a, 0, {get: function() { while (true) {} }}); a", 10,
+                     200)
                      .valid);
         QVERIFY(timer.elapsed() < 5000);
         // The engine is usable again afterwards.
