@@ -17,7 +17,17 @@ import time
 BUILD_DIR = os.environ.get("VEXO_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 
 
-class Devsim:
+class _StoppedOnExit:
+    """Context manager support for helpers that own a process: leaving the block stops it."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+class Devsim(_StoppedOnExit):
     def __init__(self, args, timeout=10.0):
         self.dir = tempfile.mkdtemp(prefix="vexo-devsim-")
         self.control = os.path.join(self.dir, "control")
@@ -61,14 +71,8 @@ class Devsim:
             self.process.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def __enter__(self):
-        return self
 
-    def __exit__(self, *exc):
-        self.stop()
-
-
-class PtyPair:
+class PtyPair(_StoppedOnExit):
     """Two connected pseudo-terminals; `first` and `second` are stable links to them."""
 
     def __init__(self, timeout=10.0):
@@ -91,8 +95,3 @@ class PtyPair:
             self.process.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
