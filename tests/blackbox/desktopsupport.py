@@ -7,22 +7,13 @@ import shutil
 import socket
 import subprocess
 import tempfile
-import time
 import unittest
 
+from httpwire import wait_until
 from vexotest import VexoInstance
 
 IPC_NAME = "VexoAdmin-ipc"
 LOCK_NAME = "VexoAdmin.lock"
-
-
-def wait_until(predicate, timeout=10.0, step=0.02):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(step)
-    return predicate()
 
 
 def wait_for_log(instance, text, timeout=10.0):

@@ -124,7 +124,7 @@ class UnreplaceableInstanceTest(DesktopTestCase):
         self.assertEqual(vexo.process.wait(10), 1)
         self.assertNotIn("przejęty", vexo.log_text())
         self.assertNotIn("ServiceHelper", vexo.log_text())
-        self.assertTrue(wait_until(lambda: os.path.exists(holder.path)))
+        self.assertTrue(wait_until(lambda: os.path.exists(holder.path), timeout=10.0))
 
 
 if __name__ == "__main__":
