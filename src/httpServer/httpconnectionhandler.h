@@ -14,7 +14,8 @@ class QTcpSocket;
 class QTimer;
 
 // A native socket descriptor, handed from the listener to a handler by a queued signal.
-using tSocketDescriptor = qint32;
+// Pointer-sized: a 64-bit Windows socket handle does not fit 32 bits.
+using tSocketDescriptor = qintptr;
 
 // Serves one connection at a time on a thread and event loop of its own: reads requests,
 // calls the request handler, keeps the connection for the next request. The object, its

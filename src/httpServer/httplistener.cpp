@@ -87,7 +87,7 @@ void HttpListener::onAboutToQuit()
     close();
 }
 
-void HttpListener::incomingConnection(qintptr socketDescriptor)
+void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
 {
     HttpConnectionHandler *handler = m_pool ? m_pool->acquireHandler() : nullptr;
     if (!handler) {
@@ -97,11 +97,11 @@ void HttpListener::incomingConnection(qintptr socketDescriptor)
     // Queued: the handler adopts the descriptor in its own thread.
     const QMetaObject::Connection link =
         connect(this, &HttpListener::handleConnection, handler, &HttpConnectionHandler::handleConnection);
-    emit handleConnection(tSocketDescriptor(socketDescriptor));
+    emit handleConnection(socketDescriptor);
     disconnect(link);
 }
 
-void HttpListener::rejectConnection(qintptr socketDescriptor)
+void HttpListener::rejectConnection(tSocketDescriptor socketDescriptor)
 {
     qDebug("HttpListener: Too many incoming connections, rejecting new connection.");
     auto *socket = new QTcpSocket(this);

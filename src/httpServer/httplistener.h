@@ -31,10 +31,10 @@ public slots:
     void onAboutToQuit();
 
 protected:
-    void incomingConnection(qintptr socketDescriptor) override;
+    void incomingConnection(tSocketDescriptor socketDescriptor) override;
 
 private:
-    void rejectConnection(qintptr socketDescriptor);
+    void rejectConnection(tSocketDescriptor socketDescriptor);
     static QHostAddress bindAddress(const QString &host, QString &error);
 
     QSettings *m_settings;

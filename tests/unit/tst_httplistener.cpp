@@ -99,6 +99,9 @@ private slots:
         HttpRequestHandler requestHandler;
         HttpListener listener(settings.settings(), &requestHandler);
         QVERIFY(listener.isListening());
+        // Descriptors travel pointer-sized: a 64-bit Windows socket handle does not fit 32 bits.
+        const QMetaMethod handOver = QMetaMethod::fromSignal(&HttpListener::handleConnection);
+        QCOMPARE(QMetaType(handOver.parameterType(0)).sizeOf(), int(sizeof(qintptr)));
         HttpConnectionHandlerPool *pool = listener.pool();
         QVERIFY(pool->handlers().isEmpty());
 
