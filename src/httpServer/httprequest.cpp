@@ -6,12 +6,16 @@
 #include <QIODevice>
 #include <QSettings>
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace {
 // Longest line read from a multipart body in one piece, and the largest piece of body
 // taken from the socket at once.
 const qint64 multipartChunkSize = 65536;
+// Parts of one multipart body that are kept; the rest is dropped unread.
+const int maxMultipartParts = 100;
 
 int hexDigitValue(char c)
 {
@@ -40,6 +44,20 @@ QByteArray quotedAttribute(const QByteArray &line, const QByteArray &opening)
 void chopLineBreak(QByteArray &value)
 {
     value.chop(2);
+}
+
+// The body size a Content-Length announces. A negative length is as meaningless as a
+// non-number (0); digits too many for 64 bits announce more than any limit allows.
+qint64 announcedBodySize(const QByteArray &contentLength)
+{
+    bool ok = false;
+    const qint64 size = contentLength.toLongLong(&ok);
+    if (ok)
+        return qMax<qint64>(0, size);
+    const bool allDigits =
+        !contentLength.isEmpty() &&
+        std::all_of(contentLength.begin(), contentLength.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return allDigits ? std::numeric_limits<qint64>::max() : 0;
 }
 
 // A line ends at a line feed or a carriage return; a carriage return that is the last byte
@@ -170,14 +188,13 @@ void HttpRequest::finishHeaders()
         if (marker >= 0)
             m_boundary = contentType.mid(marker + int(sizeof("boundary=")) - 1);
     }
-    if (m_headers.contains("Content-Length")) {
-        // A negative length is as meaningless as a non-number.
-        m_expectedBodySize = qMax<qint64>(0, header("Content-Length").toLongLong());
-    }
+    if (m_headers.contains("Content-Length"))
+        m_expectedBodySize = announcedBodySize(header("Content-Length"));
     if (m_expectedBodySize == 0) {
         m_status = Complete;
     } else if (m_boundary.isEmpty()) {
-        if (m_expectedBodySize + m_currentSize > m_maxSize) {
+        // Compared as what is left, so that a length near the top of the range cannot overflow.
+        if (m_expectedBodySize > m_maxSize - m_currentSize) {
             qWarning("HttpRequest: expected body is too large");
             m_status = Aborted;
         } else {
@@ -254,7 +271,14 @@ void HttpRequest::parseMultiPartFile()
     qDebug("HttpRequest: parsing multipart temp file");
     m_tempFile->seek(0);
     bool finished = false;
+    int parts = 0;
     while (!m_tempFile->atEnd() && !finished && m_tempFile->error() == QFileDevice::NoError) {
+        // Each file part holds a file open until the request ends: a body of thousands of
+        // small parts would run the process out of file handles.
+        if (parts++ == maxMultipartParts) {
+            qWarning("HttpRequest: more than %i multipart parts, the rest is dropped", maxMultipartParts);
+            break;
+        }
         QByteArray fieldName;
         QByteArray fileName;
         readPartHeader(fieldName, fileName);

@@ -221,6 +221,16 @@ private slots:
         const QByteArray big = "GET / HTTP/1.1\r\nX: " + QByteArray(16000, 'h') + "\r\n\r\n";
         QCOMPARE(parse(big)->status(), HttpRequest::Aborted);
         QCOMPARE(parse(big, {{"maxRequestSize", 17000}})->status(), HttpRequest::Complete);
+
+        // Lengths at the top of the 64-bit range and beyond it: refused, not waited for.
+        const QByteArray multipartHead =
+            "POST / HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\n";
+        for (const QByteArray &length : {QByteArray("9223372036854775807"), QByteArray("9223372036854775790"),
+                                         QByteArray("99999999999999999999")}) {
+            const QByteArray lengthLine = "Content-Length: " + length + "\r\n\r\n";
+            QCOMPARE(parse("POST / HTTP/1.1\r\n" + lengthLine)->status(), HttpRequest::Aborted);
+            QCOMPARE(parse(multipartHead + lengthLine)->status(), HttpRequest::Aborted);
+        }
     }
 
     void countsACarriedLinePartAgain()
@@ -277,6 +287,25 @@ private slots:
         QCOMPARE(request->parameterValues("f"), QList<QByteArray>() << "second.txt"
                                                                     << "first.txt");
         QCOMPARE(request->uploadedFile("empty")->size(), qint64(0));
+    }
+
+    void keepsAHundredPartsAtMost()
+    {
+        // Every file part holds a temporary file open until the request ends; the parts
+        // beyond the hundredth are dropped before a file is opened for them.
+        const auto openFiles = [] {
+            return QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size();
+        };
+        QByteArray body;
+        for (int i = 0; i < 3000; ++i)
+            body += fileField("b", "f" + QByteArray::number(i), "n.txt", "x");
+        const QByteArray bytes = multipartRequest("b", body + "--b--\r\n");
+        const int before = openFiles();
+        const auto request = parse(bytes);
+        QVERIFY(openFiles() - before <= 1 + 100); // the body's own file and the uploads kept
+        QCOMPARE(request->status(), HttpRequest::Complete);
+        QCOMPARE(request->uploadedFile("f99")->readAll(), QByteArray("x"));
+        QVERIFY(!request->uploadedFile("f100"));
     }
 
     void enforcesTheMultipartSizeExactly()
