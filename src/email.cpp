@@ -1,22 +1,21 @@
 #include "email.h"
 
-#include "commandinterpreter.h"
 #include "emailform.h"
+#include "toolprocess.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QThread>
 
 namespace {
+const char *const mailTool = "curl";
 const char *const messageFile = "emailMessage.txt";
 const char *const errorFile = "emailError.txt";
 const qint64 minSecondsBetweenSends = 900;
 const int maxSendsPerRun = 3;
 const int dropPauseMs = 1500;
 const int toolTimeLimitMs = 30000;
-const int toolStopWaitMs = 1000;
 
 QString configFileBesideExecutable()
 {
@@ -58,8 +57,9 @@ QByteArray Email::sendEmail(t_GetArray &params)
 {
     QMutexLocker locker(&m_sendLock);
     const QDateTime now = QDateTime::currentDateTime();
+    // A send within the same second counts too: the one before may have just finished.
     const qint64 seconds = secondsSinceLastSend(now);
-    if (seconds >= 1 && seconds < minSecondsBetweenSends)
+    if (seconds >= 0 && seconds < minSecondsBetweenSends)
         return R"({"status":"time","timeleft":")" + QByteArray::number(minSecondsBetweenSends - seconds) +
                "\"}";
     if (m_sent >= maxSendsPerRun) {
@@ -87,7 +87,7 @@ QByteArray Email::sendEmail(t_GetArray &params)
 qint64 Email::secondsSinceLastSend(const QDateTime &now) const
 {
     const QDateTime last = QSettings().value("time").toDateTime();
-    return last.isValid() ? last.secsTo(now) : 0;
+    return last.isValid() ? last.secsTo(now) : -1;
 }
 
 void Email::rememberSend(const QDateTime &now)
@@ -98,7 +98,7 @@ void Email::rememberSend(const QDateTime &now)
     settings.setValue("how_many_email_send", m_sent);
 }
 
-QString Email::commandLine() const
+QStringList Email::mailToolArguments() const
 {
     QSettings config(m_configPath, QSettings::IniFormat);
     config.beginGroup("email");
@@ -106,29 +106,38 @@ QString Email::commandLine() const
     const QString from = config.value("from").toString();
     const QString password = config.value("password").toString();
     const QString to = config.value("to").toString();
-    const QStringList items = {
-        QStringLiteral("curl"),        QStringLiteral("--ssl-reqd"),
-        QStringLiteral("-k"),          QStringLiteral("--insecure"),
-        QStringLiteral("--url"),       QStringLiteral("smtps://") + server + QStringLiteral(":465"),
-        QStringLiteral("--mail-from"), from,
-        QStringLiteral("--mail-rcpt"), to,
-        QStringLiteral("--user"),      from + QLatin1Char(':') + password,
-        QStringLiteral("-T"),          QString::fromLatin1(messageFile)};
-    return items.join(QLatin1Char(' '));
+    return {QStringLiteral("--ssl-reqd"),
+            QStringLiteral("-k"),
+            QStringLiteral("--insecure"),
+            QStringLiteral("--url"),
+            QStringLiteral("smtps://") + server + QStringLiteral(":465"),
+            QStringLiteral("--mail-from"),
+            from,
+            QStringLiteral("--mail-rcpt"),
+            to,
+            QStringLiteral("--user"),
+            from + QLatin1Char(':') + password,
+            QStringLiteral("-T"),
+            QString::fromLatin1(messageFile)};
 }
 
 QString Email::runMailTool()
 {
-    m_arguments = CommandInterpreter::arguments(commandLine());
-    QProcess tool;
-    tool.start(CommandInterpreter::program(), m_arguments);
-    tool.waitForFinished(toolTimeLimitMs);
-    const QString errorOutput = latin1UpToNul(tool.readAllStandardError());
-    if (tool.state() != QProcess::NotRunning) {
-        tool.kill();
-        tool.waitForFinished(toolStopWaitMs);
+    // Started directly: a configured value is never seen by a shell.
+    m_arguments = mailToolArguments();
+    const ToolProcess::Result result =
+        ToolProcess::run(QString::fromLatin1(mailTool), m_arguments, toolTimeLimitMs);
+    switch (result.outcome) {
+    case ToolProcess::FailedToStart:
+        // Reported as the command interpreter reports a tool it cannot find.
+        return QStringLiteral("'curl' cannot be started: ") + result.failure;
+    case ToolProcess::TimedOut:
+        return QStringLiteral("curl: timed out after %1 ms and was stopped\n").arg(toolTimeLimitMs) +
+               latin1UpToNul(result.errorOutput);
+    case ToolProcess::Finished:
+        break;
     }
-    return errorOutput;
+    return latin1UpToNul(result.errorOutput);
 }
 
 void Email::writeEmailError(const QString &error)

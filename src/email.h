@@ -22,14 +22,16 @@ public:
     void writeEmailError(const QString &error);
 
 private:
+    // -1 when no send is stored.
     qint64 secondsSinceLastSend(const QDateTime &now) const;
-    QString commandLine() const;
+    QStringList mailToolArguments() const;
     QString runMailTool();
     void rememberSend(const QDateTime &now);
 
     QString m_configPath;
     QStringList m_arguments;
-    // Sends share the message file, the stored time and the count; one at a time.
+    // Sends share the message file, the stored time and the count; one at a time, from the
+    // check of the limits to storing the send, so two requests cannot both pass the limits.
     QMutex m_sendLock;
     int m_sent = 0; // successful sends in this run
 };

@@ -1,5 +1,6 @@
 #include "emailform.h"
 
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace {
@@ -43,15 +44,20 @@ bool EmailForm::fitsLimits() const
 
 QString EmailForm::field(int index) const
 {
-    return m_fields.at(index);
+    // A short field ends up in a header line: a line break in it would add headers.
+    QString text = m_fields.at(index);
+    text.remove(QRegularExpression(QStringLiteral("[\\x00-\\x1f]")));
+    return text;
 }
 
 QString EmailForm::messageText() const
 {
-    // The page writes line breaks as the two characters backslash and n; the limits above
-    // count them as sent, the mail shows a blank instead.
-    QString text = field(Text);
-    return text.replace(QLatin1String("\\n"), QLatin1String(" "));
+    // The page writes line breaks as the two characters backslash and n (the limits above
+    // count them as sent); they and any break that arrives as it is become CR LF.
+    QString text = m_fields.at(Text);
+    text.replace(QLatin1String("\\n"), QLatin1String("\n"));
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text.replace(QLatin1String("\n"), QLatin1String("\r\n"));
 }
 
 QByteArray EmailForm::message(const QString &version) const

@@ -20,6 +20,7 @@ public:
     QByteArray message(const QString &version) const;
 
 private:
+    // One of the six short fields, without control characters.
     QString field(int index) const;
     QString messageText() const;
 

@@ -179,7 +179,9 @@ QByteArray MyHttpRequestHandler::openFtpInExplorer(t_GetArray &params)
 {
     // The page percent-encodes the address once more than the request parser decodes.
     const QString address = QUrl::fromPercentEncoding(params.value("address"));
-    if (address.isEmpty())
+    // The file browser opens whatever it is given, local programs included: FTP only.
+    if (!address.startsWith(QLatin1String("ftp://"), Qt::CaseInsensitive) &&
+        !address.startsWith(QLatin1String("ftps://"), Qt::CaseInsensitive))
         return "{\"error\":\"Parameter error!\"}";
     ProgramLauncher::startUnwatched("explorer.exe", {address});
     return "{\"ok\":\"FTP opened\"}";

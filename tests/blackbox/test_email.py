@@ -1,10 +1,14 @@
 """The support e-mail through the AJAX API, sent by the real curl to a local SMTPS mailbox."""
+import json
 import os
+import shutil
 import tempfile
+import threading
 import time
 import unittest
 import urllib.parse
 
+from httpwire import wait_until
 from smtpsserver import SmtpsServer
 from vexotest import VexoInstance, read_http_response
 
@@ -25,13 +29,23 @@ EXPECTED = (b"Subject: Jan Kowalski sent a message.\r\n"
             b"Client Vexo version   0.3.16\r\n"
             b"Client Vexo active module   meter\r\n"
             b"Client message   \r\n"
-            b"Line one line two\r\n")
+            b"Line one\r\nline two\r\n")
 
 
 def form(values):
     text = "{" + ",".join('"%s":"%s"' % (n, v) for n, v in zip(NAMES, values)) + "}"
     # Encoded twice: once by the page for the form, once for the query string.
     return urllib.parse.quote(urllib.parse.quote(text, safe=""), safe="")
+
+
+def send(vexo, values=JAN, timeout=40):
+    query = b"GET /ajax.html?func=sendEmail"
+    if values is not None:
+        query += b"&json=" + form(values).encode()
+    with vexo.connect(timeout=timeout) as sock:
+        sock.sendall(query + b" HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
+        _, _, body, _ = read_http_response(sock, timeout=timeout)
+    return body
 
 
 class EmailTest(unittest.TestCase):
@@ -49,15 +63,6 @@ class EmailTest(unittest.TestCase):
         self.addCleanup(vexo.cleanup)
         return vexo
 
-    def send(self, vexo, values=JAN, timeout=40):
-        query = b"GET /ajax.html?func=sendEmail"
-        if values is not None:
-            query += b"&json=" + form(values).encode()
-        with vexo.connect(timeout=timeout) as sock:
-            sock.sendall(query + b" HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
-            _, _, body, _ = read_http_response(sock, timeout=timeout)
-        return body
-
     def forget_last_send(self, vexo):
         """Removes the stored time of the last send from the settings store."""
         path = os.path.join(vexo.home, ".config", "Torva", "Vexo.conf")
@@ -68,7 +73,7 @@ class EmailTest(unittest.TestCase):
 
     def test_the_message_arrives_with_its_exact_lines_then_the_rate_limit_holds(self):
         vexo = self.start()
-        self.assertEqual(self.send(vexo), b'{"status":"ok!"}')
+        self.assertEqual(send(vexo), b'{"status":"ok!"}')
         messages = self.mailbox.messages()
         self.assertEqual(len(messages), 1)
         envelope, raw = messages[0]
@@ -78,44 +83,115 @@ class EmailTest(unittest.TestCase):
             self.assertEqual(f.read(), EXPECTED)
 
         time.sleep(1.1)
-        reply = self.send(vexo)
+        reply = send(vexo)
         self.assertRegex(reply, rb'^\{"status":"time","timeleft":"89[89]"\}$')
         self.assertEqual(len(self.mailbox.messages()), 1)
 
     def test_a_refused_login_is_reported(self):
         vexo = self.start(password="wrongpass9")
-        self.assertEqual(self.send(vexo), b'{"status":"err!"}')
+        self.assertEqual(send(vexo), b'{"status":"err!"}')
         with open(os.path.join(vexo.dir, "emailError.txt"), "rb") as f:
             self.assertIn(b"curl: (67)", f.read())
         self.assertEqual(self.mailbox.messages(), [])
         # A failure does not hold back the next attempt.
-        self.assertEqual(self.send(vexo), b'{"status":"err!"}')
-
-    def test_a_missing_tool_is_reported(self):
-        vexo = self.start(env={"PATH": "/nonexistent"})
-        self.assertEqual(self.send(vexo), b'{"status":"err!"}')
-        with open(os.path.join(vexo.dir, "emailError.txt"), "rb") as f:
-            self.assertIn(b"curl: not found", f.read())
-        self.assertEqual(self.mailbox.messages(), [])
+        self.assertEqual(send(vexo), b'{"status":"err!"}')
 
     def test_the_fourth_mail_of_a_run_is_dropped(self):
         vexo = self.start()
         for _ in range(3):
-            self.assertEqual(self.send(vexo), b'{"status":"ok!"}')
+            self.assertEqual(send(vexo), b'{"status":"ok!"}')
             self.forget_last_send(vexo)
         os.remove(os.path.join(vexo.dir, "emailMessage.txt"))
         started = time.monotonic()
-        self.assertEqual(self.send(vexo), b'{"status":"ok!"}')
+        self.assertEqual(send(vexo), b'{"status":"ok!"}')
         self.assertGreaterEqual(time.monotonic() - started, 1.4)
         self.assertEqual(len(self.mailbox.messages()), 3)
         self.assertFalse(os.path.exists(os.path.join(vexo.dir, "emailMessage.txt")))
 
     def test_field_limits_and_a_missing_form(self):
         vexo = self.start(password="wrongpass9")  # nothing within limits gets delivered
-        self.assertEqual(self.send(vexo, None), b'{"error":"Parameter error!"}')
-        self.assertEqual(self.send(vexo, ["x" * 21] + JAN[1:]), b'{"error":"err2!"}')
-        self.assertEqual(self.send(vexo, JAN[:6] + ["y" * 2001]), b'{"error":"err2!"}')
-        self.assertEqual(self.send(vexo, ["x" * 20] + JAN[1:]), b'{"status":"err!"}')
+        self.assertEqual(send(vexo, None), b'{"error":"Parameter error!"}')
+        self.assertEqual(send(vexo, ["x" * 21] + JAN[1:]), b'{"error":"err2!"}')
+        self.assertEqual(send(vexo, JAN[:6] + ["y" * 2001]), b'{"error":"err2!"}')
+        self.assertEqual(send(vexo, ["x" * 20] + JAN[1:]), b'{"status":"err!"}')
+
+
+class MailToolTest(unittest.TestCase):
+    """The mail tool's start, stop and serialisation, with a stand-in tool on PATH that writes
+    down its arguments and process id and takes as long as it is told."""
+
+    def start(self, tool_seconds=0.0, password=PASSWORD, path=None):
+        self.folder = tempfile.mkdtemp(prefix="vexo-mailtool-")
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+        self.records = os.path.join(self.folder, "records.jsonl")
+        self.seconds_file = os.path.join(self.folder, "seconds")
+        tool = os.path.join(self.folder, "curl")
+        with open(tool, "w") as f:
+            f.write("#!/usr/bin/python3\nimport json, os, sys, time\n"
+                    "with open(%r, 'a') as out:\n"
+                    "    out.write(json.dumps({'pid': os.getpid(), 'args': sys.argv[1:]}) + '\\n')\n"
+                    "time.sleep(float(open(%r).read()))\n" % (self.records, self.seconds_file))
+        os.chmod(tool, 0o755)
+        self.take(tool_seconds)
+        env = {"PATH": path or self.folder + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin")}
+        vexo = VexoInstance(config={"email": {"server": "mail.vexo.test", "from": USER, "password": password,
+                                              "to": RECIPIENT}}, env=env)
+        self.addCleanup(vexo.cleanup)
+        return vexo
+
+    def take(self, seconds):
+        """Makes the stand-in tool take that long from its next start on."""
+        with open(self.seconds_file, "w") as f:
+            f.write(str(seconds))
+
+    def runs(self):
+        if not os.path.exists(self.records):
+            return []
+        with open(self.records) as f:
+            return [json.loads(line) for line in f]
+
+    def error_file(self, vexo):
+        with open(os.path.join(vexo.dir, "emailError.txt"), "rb") as f:
+            return f.read()
+
+    def test_the_tool_is_started_directly_with_the_configured_values(self):
+        marker = os.path.join(tempfile.gettempdir(), "vexo-shell-ran-%d" % os.getpid())
+        password = "$(touch %s)`touch %s`" % (marker, marker)
+        vexo = self.start(password=password)
+        self.assertEqual(send(vexo), b'{"status":"ok!"}')
+        self.assertEqual([run["args"] for run in self.runs()], [[
+            "--ssl-reqd", "-k", "--insecure", "--url", "smtps://mail.vexo.test:465", "--mail-from", USER,
+            "--mail-rcpt", RECIPIENT, "--user", USER + ":" + password, "-T", "emailMessage.txt"]])
+        self.assertFalse(os.path.exists(marker), "a shell interpreted the configured password")
+
+    def test_a_missing_tool_is_reported(self):
+        vexo = self.start(path="/nonexistent")
+        self.assertEqual(send(vexo), b'{"status":"err!"}')
+        self.assertIn(b"'curl'", self.error_file(vexo))
+
+    def test_two_sends_at_the_same_moment_send_one_mail(self):
+        vexo = self.start(tool_seconds=0.3)
+        replies = []
+        threads = [threading.Thread(target=lambda: replies.append(send(vexo))) for _ in range(2)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(60)
+        self.assertEqual(sorted(replies), [b'{"status":"ok!"}', b'{"status":"time","timeleft":"900"}'])
+        self.assertEqual(len(self.runs()), 1)
+
+    def test_a_tool_that_hangs_is_stopped_and_nothing_is_stored(self):
+        vexo = self.start(tool_seconds=600)
+        started = time.monotonic()
+        self.assertEqual(send(vexo, timeout=60), b'{"status":"err!"}')
+        self.assertGreaterEqual(time.monotonic() - started, 29.5)
+        self.assertIn(b"timed out", self.error_file(vexo))
+        pid = self.runs()[0]["pid"]
+        self.assertTrue(wait_until(lambda: not os.path.exists("/proc/%d" % pid)), "the tool was left running")
+        # Nothing was stored: the next send is not held back by the 900-second limit.
+        self.take(0)
+        self.assertEqual(send(vexo), b'{"status":"ok!"}')
+        self.assertEqual(len(self.runs()), 2)
 
 
 if __name__ == "__main__":

@@ -5,9 +5,11 @@ import os
 import stat
 import time
 import unittest
+import urllib.parse
 
 import rawhttp
 import vexotest
+from httpwire import wait_until
 
 GENERAL_INFO = (
     b'{"ver":"0.3.16","canUpdate":1,"canAddNewModules":1,"canUpdateFirmware":1,"canSendMailReport":0,'
@@ -74,6 +76,36 @@ class FirmwareUpdaterTest(unittest.TestCase):
         os.remove(os.path.join(vexo.dir, "Bootloader.exe"))
         self.assertEqual(ajax(vexo, "runFirmwareUpdater").body, b'{"ok":"1"}')
         self.assertEqual(ajax(vexo, "getGeneralInfo").body, GENERAL_INFO)
+
+
+class FtpExplorerTest(unittest.TestCase):
+    def test_only_ftp_addresses_start_the_file_browser(self):
+        vexo = vexotest.VexoInstance(start=False)
+        self.addCleanup(vexo.cleanup)
+        record = os.path.join(vexo.dir, "explorer-args.txt")
+        explorer = os.path.join(vexo.dir, "explorer.exe")
+        with open(explorer, "w") as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$@" >> "%s"\n' % record)
+        os.chmod(explorer, 0o755)
+        vexo.start()
+        # The page encodes the address once more than the request parser decodes.
+        for address in ("file:///etc/passwd", "/usr/bin/xterm", "http://evil.example/", "-e", "ftpx://h",
+                        " ftp://h", ""):
+            reply = ajax(vexo, "openFtpInExplorer&address=" + urllib.parse.quote(urllib.parse.quote(address)))
+            self.assertEqual(reply.body, b'{"error":"Parameter error!"}', address)
+        for address in ("ftp://device.local/logs", "FTPS://user@10.0.0.7:990/"):
+            reply = ajax(vexo, "openFtpInExplorer&address=" + urllib.parse.quote(urllib.parse.quote(address)))
+            self.assertEqual(reply.body, b'{"ok":"FTP opened"}', address)
+
+        def started():
+            if not os.path.exists(record):
+                return []
+            with open(record) as f:
+                return f.read().splitlines()
+
+        # A browser wrongly started for one of the earlier calls would have written first.
+        wait_until(lambda: len(started()) >= 2)
+        self.assertEqual(sorted(started()), ["FTPS://user@10.0.0.7:990/", "ftp://device.local/logs"])
 
 
 class InstalledModulesTest(unittest.TestCase):

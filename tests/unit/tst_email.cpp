@@ -36,7 +36,19 @@ private slots:
                                                            "Client Vexo version   0.3.16\r\n"
                                                            "Client Vexo active module   meter\r\n"
                                                            "Client message   \r\n"
-                                                           "Hello world\r\n"));
+                                                           "Hello\r\nworld\r\n"));
+
+        // Control characters cannot add header lines through a short field; the message
+        // keeps its lines, however they arrive.
+        QStringList values = jan;
+        values[0] = "Jan\r\nX-Injected";
+        values[3] = "AC\tME\x01";
+        values[6] = "a\nb\r\nc\rd\\ne";
+        const QByteArray message = formOf(values).message("0.3.16");
+        QVERIFY(message.startsWith("Subject: JanX-Injected Kowalski sent a message.\r\n"));
+        QVERIFY(message.contains("\r\nClient name   JanX-Injected\r\n"));
+        QVERIFY(message.contains("\r\nClient company   ACME\r\n"));
+        QVERIFY(message.endsWith("\r\nClient message   \r\na\r\nb\r\nc\r\nd\r\ne\r\n"));
     }
 
     void enforcesEachFieldsLimit()
@@ -49,7 +61,7 @@ private slots:
             values[field] += QLatin1Char('x');
             QVERIFY2(!formOf(values).fitsLimits(), qPrintable(names.at(field)));
         }
-        // The limit counts the message as sent, before its backslash-n pairs become blanks.
+        // The limit counts the message as sent, before its backslash-n pairs become line breaks.
         QStringList values = jan;
         values[6] = QString(1998, QLatin1Char('x')) + "\\n";
         QVERIFY(formOf(values).fitsLimits());

@@ -1,0 +1,31 @@
+#ifndef TOOLPROCESS_H
+#define TOOLPROCESS_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Runs an outside command-line tool to its end and collects its error output. The tool is
+// started directly with its argument list, never through a command interpreter, so no
+// argument is ever interpreted by a shell. A tool still running at the time limit is killed.
+class ToolProcess
+{
+public:
+    enum Outcome
+    {
+        Finished,
+        FailedToStart,
+        TimedOut
+    };
+
+    struct Result
+    {
+        Outcome outcome = FailedToStart;
+        QByteArray errorOutput; // what the tool wrote to its error output, up to its end or stop
+        QString failure;        // why it did not start
+    };
+
+    static Result run(const QString &program, const QStringList &arguments, int timeLimitMs);
+};
+
+#endif // TOOLPROCESS_H
