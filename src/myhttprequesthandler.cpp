@@ -12,13 +12,14 @@
 #include "updates.h"
 
 #include <QDebug>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <QUrl>
 
 namespace {
 const int modbusLockWaitMs = 10000;
+// Rendering time and memory grow with the text: this bounds what one request can take.
+const int maxPdfHtmlBytes = 2 * 1024 * 1024;
 
 bool isModbusFunction(const QByteArray &func)
 {
@@ -196,6 +197,10 @@ void MyHttpRequestHandler::serveSaveFile(t_GetArray &params, const HttpRequest &
         return;
     }
     const QByteArray fileName = params["filename"];
+    if (fileName.contains(".pdf") && params["fileContent"].size() > maxPdfHtmlBytes) {
+        response.refuseAsTooLarge();
+        return;
+    }
     response.setStatus(200, "OK");
     response.setHeader("Content-Disposition", "attachment; filename=" + withoutControlCharacters(fileName));
     if (fileName.contains(".pdf")) {

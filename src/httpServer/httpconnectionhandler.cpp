@@ -11,9 +11,6 @@
 #include <QTimer>
 
 namespace {
-const QByteArray entityTooLargeReply =
-    "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
-
 bool isFinal(const HttpRequest &request)
 {
     return request.status() == HttpRequest::Complete || request.status() == HttpRequest::Aborted;
@@ -184,8 +181,7 @@ void HttpConnectionHandler::serve(HttpRequest &request)
 
 void HttpConnectionHandler::rejectRequest()
 {
-    m_socket->write(entityTooLargeReply);
-    m_socket->flush();
-    m_socket->disconnectFromHost();
+    HttpResponse response(m_socket);
+    response.refuseAsTooLarge();
     m_currentRequest.reset();
 }

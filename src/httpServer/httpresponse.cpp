@@ -66,6 +66,13 @@ void HttpResponse::redirect(const QByteArray &url)
     write("Redirect", true);
 }
 
+void HttpResponse::refuseAsTooLarge()
+{
+    setStatus(413, "entity too large");
+    setHeader("Connection", "close");
+    write("413 Entity too large\r\n", true);
+}
+
 void HttpResponse::write(const QByteArray &data, bool lastPart)
 {
     if (m_sentLastPart)

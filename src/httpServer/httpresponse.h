@@ -29,6 +29,8 @@ public:
     void setCookie(const HttpCookie &cookie);
     QMap<QByteArray, HttpCookie> &cookies();
     void redirect(const QByteArray &url);
+    // The one reply to every request too large to serve; it closes the connection.
+    void refuseAsTooLarge();
 
 private:
     void chooseFraming(const QByteArray &data, bool lastPart);

@@ -5,6 +5,7 @@ import subprocess
 import tempfile
 import unittest
 
+import httpwire
 import rawhttp
 import vexotest
 
@@ -104,6 +105,27 @@ class FileEndpointTest(unittest.TestCase):
             self.assertEqual(reply.status_line, "HTTP/1.1 400 Bad Request")
             self.assertEqual(reply.body, b"")
 
+
+class FileEndpointLimitsTest(unittest.TestCase):
+    def test_an_oversized_pdf_text_and_thousands_of_parts_are_bounded(self):
+        with vexotest.VexoInstance(config={"listener": {"maxRequestSize": 3 << 20}}) as vexo:
+            # One byte above 2 MiB of HTML: refused before rendering, as any oversized request.
+            body = b"filename=big.pdf&fileContent=<p>" + b"x" * ((2 << 20) - 2)
+            with vexo.connect(timeout=30) as sock:
+                sock.sendall(rawhttp.request_bytes("POST", "/saveFile.html", body=body, close=False))
+                self.assertEqual(httpwire.receive_until_close(sock, timeout=10), (httpwire.REPLY_413, True))
+
+            # Thousands of file parts: the upload in the first one arrives, and the server
+            # goes on serving.
+            files = [(b"uploadedfile", b"data.bin", b"payload")] + [(b"f%d" % i, b"n.txt", b"x") for i in range(3000)]
+            boundary = b"b0undary"
+            body = httpwire.multipart_body(boundary, files=files)
+            with vexo.connect(timeout=30) as sock:
+                sock.sendall(httpwire.multipart_post(b"/loadFile.html", boundary, body) + body)
+                status, _, content, _ = vexotest.read_http_response(sock, timeout=30)
+            self.assertEqual((status, content), ("HTTP/1.1 200 OK", b"payload"))
+            self.assertTrue(rawhttp.get(vexo, "/saveFile.html?filename=ok.pdf&fileContent=%3Cp%3Eok")
+                            .body.startswith(b"%PDF-"))
 
 if __name__ == "__main__":
     unittest.main()
