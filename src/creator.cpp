@@ -4,6 +4,7 @@
 #include "httplistener.h"
 #include "myhttprequesthandler.h"
 #include "processexit.h"
+#include "requestgate.h"
 #include "staticfilecontroller.h"
 #include "traymenu.h"
 
@@ -29,6 +30,7 @@ Creator::Creator(const QString &configPath, bool restarted, QObject *parent)
     auto *listenerSettings = new QSettings(configPath, QSettings::IniFormat, this);
     listenerSettings->beginGroup("listener");
     m_requestHandler = new MyHttpRequestHandler(staticFileController, docrootSettings, this);
+    m_requestHandler->setAllowedHosts(RequestGate::configuredHosts(*listenerSettings));
     m_listener = new HttpListener(listenerSettings, m_requestHandler, this);
 
     auto *traySettings = new QSettings(configPath, QSettings::IniFormat, this);

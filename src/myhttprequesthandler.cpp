@@ -1,5 +1,6 @@
 #include "myhttprequesthandler.h"
 
+#include "apiroute.h"
 #include "devicefinder.h"
 #include "email.h"
 #include "httprequest.h"
@@ -62,6 +63,8 @@ MyHttpRequestHandler::MyHttpRequestHandler(StaticFileController *staticFileContr
 
 void MyHttpRequestHandler::service(HttpRequest &request, HttpResponse &response)
 {
+    if (!admit(request, response))
+        return;
     t_GetArray params;
     const QMultiMap<QByteArray, QByteArray> parameters = request.parameters();
     // The multimap lists the last inserted value of a name first; keep that one.
@@ -70,15 +73,36 @@ void MyHttpRequestHandler::service(HttpRequest &request, HttpResponse &response)
             params.insert(it.key(), it.value());
     }
 
-    const QByteArray path = request.path();
-    if (path.contains("ajax.html"))
+    switch (apiRouteOf(request.path())) {
+    case ApiRoute::Ajax:
         serveAjax(params, response);
-    else if (path.contains("saveFile.html"))
+        break;
+    case ApiRoute::SaveFile:
         serveSaveFile(params, request, response);
-    else if (path.contains("loadFile.html"))
+        break;
+    case ApiRoute::LoadFile:
         serveLoadFile(request, response);
-    else
+        break;
+    case ApiRoute::StaticFile:
         m_staticFileController->service(request, response);
+        break;
+    }
+}
+
+bool MyHttpRequestHandler::admit(const HttpRequest &request, HttpResponse &response) const
+{
+    const RequestGate::Verdict verdict = m_gate.verdict(RequestGate::describe(request));
+    if (verdict == RequestGate::Pass)
+        return true;
+    qWarning() << "MyHttpRequestHandler: refused" << request.method() << request.path()
+               << "Host:" << request.header("Host") << "Origin:" << request.header("Origin");
+    RequestGate::refuse(verdict, response);
+    return false;
+}
+
+void MyHttpRequestHandler::setAllowedHosts(const QStringList &hosts)
+{
+    m_gate = RequestGate(hosts);
 }
 
 void MyHttpRequestHandler::serveAjax(t_GetArray &params, HttpResponse &response)

@@ -3,6 +3,7 @@
 
 #include "getarray.h"
 #include "httprequesthandler.h"
+#include "requestgate.h"
 
 #include <QMutex>
 #include <QPointer>
@@ -26,12 +27,15 @@ public:
                          QObject *parent = nullptr);
 
     void service(HttpRequest &request, HttpResponse &response) override;
+    // Host names this machine is also known by; set before the listener starts.
+    void setAllowedHosts(const QStringList &hosts);
 
 signals:
     void restartAppAsAdmin();
     void runAutoUpdate();
 
 private:
+    bool admit(const HttpRequest &request, HttpResponse &response) const;
     void serveAjax(t_GetArray &params, HttpResponse &response);
     QByteArray callFunction(const QByteArray &func, t_GetArray &params);
     QByteArray callModbusFunction(const QByteArray &func, t_GetArray &params);
@@ -53,6 +57,7 @@ private:
     QMutex m_deviceFinderLock;
     SystemFun *m_systemFun;
     QMutex m_modbusLock;
+    RequestGate m_gate;
 };
 
 #endif // MYHTTPREQUESTHANDLER_H

@@ -11,6 +11,11 @@
 #include <QTimer>
 
 namespace {
+bool isClose(const QByteArray &connectionHeader)
+{
+    return connectionHeader.toLower() == "close";
+}
+
 bool isFinal(const HttpRequest &request)
 {
     return request.status() == HttpRequest::Complete || request.status() == HttpRequest::Aborted;
@@ -139,7 +144,7 @@ void HttpConnectionHandler::read()
     QScopedValueRollback<bool> reading(m_reading, true);
     while (m_socket->bytesAvailable() > 0) {
         if (!m_currentRequest)
-            m_currentRequest = std::make_unique<HttpRequest>(m_settings);
+            m_currentRequest = newRequest();
         while (m_socket->bytesAvailable() > 0 && !isFinal(*m_currentRequest)) {
             m_currentRequest->readFromSocket(m_socket);
             if (m_currentRequest->status() == HttpRequest::AwaitingBody)
@@ -153,8 +158,8 @@ void HttpConnectionHandler::read()
             return;
         m_readTimer->stop();
         const std::unique_ptr<HttpRequest> request = std::move(m_currentRequest);
-        serve(*request);
-        if (request->header("Connection").toLower() == "close") {
+        const bool replyCloses = serve(*request);
+        if (replyCloses || isClose(request->header("Connection"))) {
             m_socket->flush();
             m_socket->disconnectFromHost();
             return;
@@ -166,7 +171,14 @@ void HttpConnectionHandler::read()
     }
 }
 
-void HttpConnectionHandler::serve(HttpRequest &request)
+std::unique_ptr<HttpRequest> HttpConnectionHandler::newRequest() const
+{
+    auto request = std::make_unique<HttpRequest>(m_settings);
+    request->setConnection(m_socket->localPort(), m_sslConfiguration != nullptr);
+    return request;
+}
+
+bool HttpConnectionHandler::serve(HttpRequest &request)
 {
     HttpResponse response(m_socket);
     try {
@@ -177,6 +189,8 @@ void HttpConnectionHandler::serve(HttpRequest &request)
     }
     if (!response.hasSentLastPart())
         response.write(QByteArray(), true);
+    // A handler that refuses a request can end the connection after its reply.
+    return isClose(response.headers().value("Connection"));
 }
 
 void HttpConnectionHandler::rejectRequest()

@@ -46,7 +46,9 @@ protected:
 private:
     QTcpSocket *createSocket();
     void startReadTimer();
-    void serve(HttpRequest &request);
+    std::unique_ptr<HttpRequest> newRequest() const;
+    // Returns whether the reply asked to close the connection.
+    bool serve(HttpRequest &request);
     void rejectRequest();
     void releaseThreadObjects();
 

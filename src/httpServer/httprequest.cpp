@@ -473,6 +473,20 @@ QMap<QByteArray, QByteArray> HttpRequest::cookies() const
     return m_cookies;
 }
 
+void HttpRequest::setConnection(quint16 localPort, bool encrypted)
+{
+    m_localPort = localPort;
+    m_encrypted = encrypted;
+}
+quint16 HttpRequest::localPort() const
+{
+    return m_localPort;
+}
+bool HttpRequest::isEncrypted() const
+{
+    return m_encrypted;
+}
+
 QTemporaryFile *HttpRequest::uploadedFile(const QByteArray &fieldName) const
 {
     QTemporaryFile *file = m_uploadedFiles.value(fieldName);

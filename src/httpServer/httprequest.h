@@ -48,6 +48,11 @@ public:
     QByteArray cookie(const QByteArray &name) const;
     QMap<QByteArray, QByteArray> cookies() const;
 
+    // The connection it arrived on: the server's own port, and whether it was encrypted.
+    void setConnection(quint16 localPort, bool encrypted);
+    quint16 localPort() const;
+    bool isEncrypted() const;
+
     static QByteArray urlDecode(const QByteArray &source);
 
 private:
@@ -90,6 +95,8 @@ private:
     // system calls that every other request can do without.
     std::unique_ptr<QTemporaryFile> m_tempFile;
     QByteArray m_lineBuffer;
+    quint16 m_localPort = 0;
+    bool m_encrypted = false;
 };
 
 #endif // HTTPREQUEST_H

@@ -129,7 +129,7 @@ class WithoutSearchTest(unittest.TestCase):
         with VexoInstance() as vexo:
             from vexotest import read_http_response
             with vexo.connect() as sock:
-                sock.sendall(b"GET /ajax.html?func=getSearchedDevices HTTP/1.1\r\nHost: x\r\n\r\n")
+                sock.sendall(b"GET /ajax.html?func=getSearchedDevices HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
                 status, _, body, _ = read_http_response(sock)
             self.assertIn("200", status)
             self.assertEqual(body, b"[]")

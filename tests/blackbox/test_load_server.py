@@ -65,7 +65,7 @@ class SlowClients(unittest.TestCase):
 
             def trickle_body():
                 s = vexo.connect()
-                s.sendall(b"POST /ajax.html HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                s.sendall(b"POST /ajax.html HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                           b"Content-Length: 5\r\n\r\n")
                 for b in b"x=abc":
                     time.sleep(1)
@@ -180,13 +180,13 @@ class UploadLimit(unittest.TestCase):
             # Exactly at the limit: refused once the last byte is stored.
             body, content_type, _ = upload_of_size(self.LIMIT)
             with vexo.connect(timeout=10) as s:
-                s.sendall(b"POST /loadFile.html HTTP/1.1\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n"
+                s.sendall(b"POST /loadFile.html HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n"
                           % (content_type.encode(), len(body)) + body)
                 self.assertEqual(read_until_closed(s, 10), REPLY_413)
 
             # Announced above the limit: refused before the body is read.
             with vexo.connect(timeout=10) as s:
-                s.sendall(b"POST /loadFile.html HTTP/1.1\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n"
+                s.sendall(b"POST /loadFile.html HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n"
                           % (content_type.encode(), self.LIMIT + 1))
                 self.assertEqual(read_until_closed(s, 10), REPLY_413)
             self.assertTrue(served(vexo))

@@ -62,7 +62,7 @@ class UpdatesTest(unittest.TestCase):
 
     def ajax(self, vexo, query, timeout=30):
         with vexo.connect(timeout=timeout) as sock:
-            sock.sendall(b"GET /ajax.html?" + query.encode() + b" HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+            sock.sendall(b"GET /ajax.html?" + query.encode() + b" HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
             status, _, body, _ = read_http_response(sock, timeout=timeout)
         self.assertIn(" 200 ", status)
         return body
