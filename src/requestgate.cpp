@@ -40,7 +40,7 @@ QByteArray hostForm(const QString &name)
 // is not of the form name[:port].
 bool splitHost(const QByteArray &host, QByteArray &name, QByteArray &port)
 {
-    int nameEnd = host.startsWith('[') ? host.indexOf(']') + 1 : host.indexOf(':');
+    auto nameEnd = host.startsWith('[') ? host.indexOf(']') + 1 : host.indexOf(':');
     if (nameEnd < 0)
         nameEnd = host.size();
     name = host.left(nameEnd);

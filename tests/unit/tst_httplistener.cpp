@@ -101,7 +101,7 @@ private slots:
         QVERIFY(listener.isListening());
         // Descriptors travel pointer-sized: a 64-bit Windows socket handle does not fit 32 bits.
         const QMetaMethod handOver = QMetaMethod::fromSignal(&HttpListener::handleConnection);
-        QCOMPARE(QMetaType(handOver.parameterType(0)).sizeOf(), int(sizeof(qintptr)));
+        QCOMPARE(int(QMetaType(handOver.parameterType(0)).sizeOf()), int(sizeof(qintptr)));
         HttpConnectionHandlerPool *pool = listener.pool();
         QVERIFY(pool->handlers().isEmpty());
 
