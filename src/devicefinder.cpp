@@ -174,7 +174,8 @@ void DeviceFinder::readDatagram(QUdpSocket *socket)
     qDebug() << "DeviceFinder response from:" << senderText
              << "received on local ip:" << socket->property("localIp").toString()
              << "size:" << QString::number(read) << "raw hex:" << QString::fromLatin1(buffer.toHex());
-    const QString payload = QString::fromUtf8(buffer);
+    // Decoded whole: the QByteArray overload would stop at the first NUL byte.
+    const QString payload = QString::fromUtf8(buffer.constData(), buffer.size());
     qDebug() << "DeviceFinder payload:" << payload;
     datagramToDevice(senderText, payload);
 }
