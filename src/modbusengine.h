@@ -37,7 +37,6 @@ public:
 
     static int baudRateFromIndex(int index);
     static int baudIndexOf(int value);
-    static QByteArray escapeJsonChar(char c);
 
     static const QStringList baudRateList;
     static const QVector<int> baudRateValues;
