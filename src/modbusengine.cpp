@@ -1,6 +1,7 @@
 #include "modbusengine.h"
 
 #include "jsonwriter.h"
+#include "modbustimeouts.h"
 #include "qmodbus0.h"
 #include "registercodec.h"
 #include "scriptevaluator.h"
@@ -21,7 +22,6 @@ constexpr unsigned lastRetransmission = 2;
 constexpr int maxValues = 200;
 constexpr int maxRegisterAddress = 65535;
 constexpr int settleTimeMs = 100;
-constexpr int serialTimeoutStepUs = 10000;
 constexpr int ioErrorErrno = 5;
 constexpr int identifyTimeoutSeconds = 11;
 constexpr int identifyByteTimeoutUs = 300000;
@@ -204,13 +204,10 @@ QByteArray ModbusEngine::connectModbus(t_GetArray &params)
     return params.value("connType") == "serial" ? connectSerial(params) : connectWitchTCP(params);
 }
 
-void ModbusEngine::applySerialTimeout(int timeout)
+void ModbusEngine::setResponseTimeout(int ms)
 {
-    // The time-out number counts 10 ms steps; the layer carries whole seconds.
-    struct timeval begin = {};
-    modbus_get_timeout_begin(modbusCtx, &begin);
-    begin.tv_usec = static_cast<decltype(begin.tv_usec)>(static_cast<qint64>(timeout) * serialTimeoutStepUs);
-    modbus_set_timeout_begin(modbusCtx, &begin);
+    const struct timeval timeout = ModbusTimeouts::toTimeval(ms);
+    modbus_set_timeout_begin(modbusCtx, &timeout);
 }
 
 bool ModbusEngine::openSerialContext(const QString &portName, int baudIndex, int modeIndex, int timeout)
@@ -221,7 +218,7 @@ bool ModbusEngine::openSerialContext(const QString &portName, int baudIndex, int
                                line.stopBits);
     if (!modbusCtx || modbus_connect(modbusCtx) == -1)
         return false;
-    applySerialTimeout(timeout);
+    setResponseTimeout(ModbusTimeouts::serialMs(timeout));
     return true;
 }
 
@@ -271,6 +268,8 @@ QByteArray ModbusEngine::connectWitchTCP(t_GetArray &params)
 
     releaseContext();
     modbusCtx = modbus_new_tcp(address.toLatin1().constData(), port);
+    if (modbusCtx)
+        setResponseTimeout(ModbusTimeouts::tcpMs(timeout));
     QSettings settings;
     settings.setValue("tcpIp", address);
     settings.setValue("slaveID", static_cast<qint16>(slaveId));
@@ -437,9 +436,10 @@ QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
     const QByteArray refused = checkRegisterRequest(params, false, &request);
     if (!refused.isEmpty())
         return refused;
+    if (modbus_set_slave(modbusCtx, slaveId) == -1)
+        return error("ERR_INPUT_PARAMS");
     if (isTcp() && !reconnectPort_tcp())
         return error("ERR_SOCKET_CONN");
-    modbus_set_slave(modbusCtx, slaveId);
 
     const RegisterLayout &layout = request.layout;
     const int count = layout.registerCount();
@@ -483,7 +483,8 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     const QByteArray refused = checkRegisterRequest(params, true, &request);
     if (!refused.isEmpty())
         return refused;
-    modbus_set_slave(modbusCtx, slaveId);
+    if (modbus_set_slave(modbusCtx, slaveId) == -1)
+        return error("ERR_INPUT_PARAMS");
 
     const RegisterLayout &layout = request.layout;
     const QString text = QUrl::fromPercentEncoding(params.value("regVals"));
@@ -512,16 +513,22 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     return retry ? writeRegisters(params, attempt + 1) : reply;
 }
 
-int ModbusEngine::reportSlaveIdExchange(int slaveId, QByteArray *report, int *error)
+int ModbusEngine::reportSlaveIdExchange(QByteArray *report, int *error)
 {
+    // A silent slave may take long to identify; later transfers keep their own time-outs.
+    struct timeval savedResponse = {};
+    struct timeval savedByte = {};
+    modbus_get_timeout_begin(modbusCtx, &savedResponse);
+    modbus_get_timeout_end(modbusCtx, &savedByte);
     const struct timeval responseTimeout = {identifyTimeoutSeconds, 0};
     const struct timeval byteTimeout = {0, identifyByteTimeoutUs};
     modbus_set_timeout_begin(modbusCtx, &responseTimeout);
     modbus_set_timeout_end(modbusCtx, &byteTimeout);
-    modbus_set_slave(modbusCtx, slaveId);
     uint8_t buffer[reportBufferSize] = {};
     const int count = modbus_report_slave_id(modbusCtx, reportBufferSize, buffer);
     *error = errno;
+    modbus_set_timeout_begin(modbusCtx, &savedResponse);
+    modbus_set_timeout_end(modbusCtx, &savedByte);
     *report = QByteArray(reinterpret_cast<const char *>(buffer), qBound(0, count, reportBufferSize));
     return count;
 }
@@ -535,13 +542,16 @@ QByteArray ModbusEngine::identifySlave(unsigned attempt)
     QElapsedTimer elapsed;
     bool firstExchange = true;
     for (;;) {
+        // Checked on every exchange: a serial retry works on a context opened anew.
+        if (modbus_set_slave(modbusCtx, slaveId) == -1)
+            return error("ERR_INPUT_PARAMS");
         if (isTcp() && !reconnectPort_tcp())
             return error("ERR_SOCKET_CONN");
         if (firstExchange)
             elapsed.start();
         QByteArray report;
         int failure = 0;
-        const int count = reportSlaveIdExchange(slaveId, &report, &failure);
+        const int count = reportSlaveIdExchange(&report, &failure);
         qDebug() << "identifySlave report_slave_id ret:" << count << "errno:" << failure
                  << "error:" << QString::fromLatin1(modbus_strerror(failure))
                  << "connectionType:" << connectionType << "slaveID:" << slaveId;

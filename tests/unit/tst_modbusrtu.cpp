@@ -195,6 +195,12 @@ private slots:
             QByteArray("{\"id\":42,\"desc\":\"Meter \\\"7\\\"\\/\\\\x\",\"descArray\":[42,255,77,101,116,101,"
                        "114,32,34,55,34,47,92,120,10,255]}"));
         QCOMPARE(QSettings().value("Torva_ID").toString(), QString("42"));
+        // Its long time-outs end with it: a silent slave fails as fast as before.
+        m_devsim.setFault("silent");
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(read(engine, readParams(8, 1)), timeoutError);
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
         // A checksum error reconnects the line and asks once more.
         m_devsim.setFault("bad-crc");
         const int before = m_devsim.requestCount(0x11);
