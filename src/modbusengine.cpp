@@ -337,12 +337,16 @@ bool ModbusEngine::reconnectPort_tcp()
     // connect would wait for the system's much longer one.
     QTcpSocket probe;
     probe.connectToHost(address, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    const bool reachable = probe.waitForConnected(timeout);
-    if (reachable) {
-        probe.close();
-        modbus_connect(modbusCtx);
+    if (!probe.waitForConnected(ModbusTimeouts::tcpMs(timeout)))
+        return false;
+    probe.close();
+    // The library may still fail where the probe got through (it takes IPv4 addresses only).
+    if (modbus_connect(modbusCtx) == -1) {
+        const int failure = errno;
+        qWarning() << "Modbus TCP connect failed after the probe:" << modbus_strerror(failure);
+        return false;
     }
-    return reachable;
+    return true;
 }
 
 void ModbusEngine::saveSerialSettings(int slaveId, int baudIndex, int modeIndex)

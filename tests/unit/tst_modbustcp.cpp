@@ -4,6 +4,8 @@
 #include "modbustestparams.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <memory>
@@ -109,6 +111,19 @@ private slots:
                  QByteArray("{\"error\":\"Could not connect to Modbus TCP!\"}"));
         QCOMPARE(QSettings().value("tcpPort").toInt(), closedPort);
         QVERIFY(engine.getPortSettings().endsWith("\"isConnected\":false}}"));
+
+        // The probe reaches "localhost", but the library takes IPv4 addresses only.
+        t_GetArray named = tcpConnectParams(m_devsim.port());
+        named["ipAddres_tcp"] = "localhost";
+        QCOMPARE(engine.connectModbus(named), QByteArray("{\"error\":\"Could not connect to Modbus TCP!\"}"));
+        QCOMPARE(read(engine, readParams(8, 1)), notConnected);
+
+        // Whatever address is stored, the settings reply parses.
+        const QString hostile = QStringLiteral("1.2.3.4\"},\"x\":\\\n");
+        QSettings().setValue("tcpIp", hostile);
+        const QJsonObject stored =
+            QJsonDocument::fromJson(engine.getPortSettings()).object().value("userSettings").toObject();
+        QCOMPARE(stored.value("tcpIp").toString(), hostile);
     }
 
     void refusesBadParametersWithTheirTexts()
