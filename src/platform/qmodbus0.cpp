@@ -56,7 +56,7 @@ void splitTimeval(const struct timeval *timeout, uint32_t *seconds, uint32_t *mi
     constexpr qint64 maxSeconds = std::numeric_limits<uint32_t>::max();
     const qint64 usec = timeout->tv_usec;
     qint64 wholeSeconds =
-        qBound<qint64>(-maxSeconds, timeout->tv_sec, maxSeconds) + usec / microsecondsPerSecond;
+        qBound(-maxSeconds, qint64(timeout->tv_sec), maxSeconds) + usec / microsecondsPerSecond;
     qint64 restUs = usec % microsecondsPerSecond;
     if (restUs < 0) {
         restUs += microsecondsPerSecond;

@@ -69,7 +69,7 @@ private slots:
             qint64 microseconds;
         } large[] = {
             {{std::numeric_limits<Seconds>::max(), 0},
-             qMin<qint64>(std::numeric_limits<Seconds>::max(), maxSeconds),
+             qMin(qint64(std::numeric_limits<Seconds>::max()), maxSeconds),
              0},
             {{0, std::numeric_limits<Microseconds>::max()},
              qMin(usecMax / 1000000, maxSeconds),
