@@ -1,12 +1,10 @@
 #include "devicefinder.h"
 
+#include "jsonwriter.h"
 #include "programlauncher.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
@@ -174,7 +172,8 @@ void DeviceFinder::readDatagram(QUdpSocket *socket)
     qDebug() << "DeviceFinder response from:" << senderText
              << "received on local ip:" << socket->property("localIp").toString()
              << "size:" << QString::number(read) << "raw hex:" << QString::fromLatin1(buffer.toHex());
-    const QString payload = QString::fromUtf8(buffer);
+    // Decoded whole: the QByteArray overload would stop at the first NUL byte.
+    const QString payload = QString::fromUtf8(buffer.constData(), buffer.size());
     qDebug() << "DeviceFinder payload:" << payload;
     datagramToDevice(senderText, payload);
 }
@@ -255,17 +254,19 @@ void DeviceFinder::stopSearching()
 
 QByteArray DeviceFinder::devicesToJson() const
 {
-    QJsonArray array;
+    JsonWriter json;
+    json.beginArray();
     for (const FoundDevice &device : m_devices) {
-        QJsonObject object;
-        object.insert(QStringLiteral("ip"), withoutMappedPrefix(device.ip));
-        object.insert(QStringLiteral("mac"), device.mac);
-        object.insert(QStringLiteral("modbusid"), QString::number(device.modbusid));
-        object.insert(QStringLiteral("name"), device.name);
-        object.insert(QStringLiteral("port"), QString::number(device.port));
-        array.append(object);
+        json.beginObject();
+        json.name(QStringLiteral("ip")).string(withoutMappedPrefix(device.ip));
+        json.name(QStringLiteral("mac")).string(device.mac);
+        json.name(QStringLiteral("modbusid")).string(QString::number(device.modbusid));
+        json.name(QStringLiteral("name")).string(device.name);
+        json.name(QStringLiteral("port")).string(QString::number(device.port));
+        json.endObject();
     }
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    json.endArray();
+    return json.json();
 }
 
 void DeviceFinder::leaveRetiringThread()

@@ -1,5 +1,7 @@
 #include "modbusengine.h"
 
+#include "jsonwriter.h"
+#include "modbustimeouts.h"
 #include "qmodbus0.h"
 #include "registercodec.h"
 #include "scriptevaluator.h"
@@ -20,7 +22,6 @@ constexpr unsigned lastRetransmission = 2;
 constexpr int maxValues = 200;
 constexpr int maxRegisterAddress = 65535;
 constexpr int settleTimeMs = 100;
-constexpr int serialTimeoutStepUs = 10000;
 constexpr int ioErrorErrno = 5;
 constexpr int identifyTimeoutSeconds = 11;
 constexpr int identifyByteTimeoutUs = 300000;
@@ -42,13 +43,25 @@ bool slaveDidNotAnswer(int error)
 
 QByteArray protocolError(int error)
 {
-    return QByteArray("{\"error\":\"Protocol error! ") +
-           QString::fromLatin1(modbus_strerror(error)).toLatin1() + "\"}";
+    const QString text = QStringLiteral("Protocol error! ") + QString::fromLocal8Bit(modbus_strerror(error));
+    return JsonWriter().beginObject().name(QStringLiteral("error")).string(text).endObject().json();
 }
 
-QString separator(int index)
+// An object whose members are the list's indexes, each holding the list's text.
+void writeIndexedList(JsonWriter &json, const QString &name, const QStringList &list)
 {
-    return index > 0 ? QStringLiteral(",") : QString();
+    json.name(name).beginObject();
+    for (int i = 0; i < list.size(); ++i)
+        json.name(QString::number(i)).string(list[i]);
+    json.endObject();
+}
+
+// A stored number as its text; a store edited elsewhere cannot put other text into a reply.
+QByteArray storedNumber(const QSettings &settings, const QString &key, qint64 fallback)
+{
+    bool isNumber = false;
+    const qint64 value = settings.value(key, fallback).toString().toLongLong(&isNumber);
+    return QByteArray::number(isNumber ? value : fallback);
 }
 
 bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
@@ -138,30 +151,6 @@ ModbusEngine::LineSettings ModbusEngine::lineSettingsOf(int modeIndex)
     }
 }
 
-QByteArray ModbusEngine::escapeJsonChar(char c)
-{
-    switch (c) {
-    case '\\':
-        return "\\\\";
-    case '"':
-        return "\\\"";
-    case '/':
-        return "\\/";
-    case '\b':
-        return "\\b";
-    case '\f':
-        return "\\f";
-    case '\n':
-        return "\\n";
-    case '\r':
-        return "\\r";
-    case '\t':
-        return "\\t";
-    default:
-        return QByteArray(1, c);
-    }
-}
-
 int ModbusEngine::findPort(const QString &requested, QString *enumeratedName)
 {
     const QList<PortInfo> ports = getPorts();
@@ -176,36 +165,36 @@ int ModbusEngine::findPort(const QString &requested, QString *enumeratedName)
 
 QByteArray ModbusEngine::getPortSettings()
 {
-    QString reply = QStringLiteral("{\"ports\":{");
+    JsonWriter json;
+    json.beginObject().name(QStringLiteral("ports")).beginObject();
     const QList<PortInfo> ports = getPorts();
     for (int i = 0; i < ports.size(); ++i) {
         QString name = ports[i].portName;
         if (name.contains(QLatin1String("\\.")))
             name = name.right(5);
-        reply += QStringLiteral("%1\"%2\":{\"portName\":\"%3\",\"friendName\":\"%4\"}")
-                     .arg(separator(i))
-                     .arg(i)
-                     .arg(name, ports[i].friendName);
+        json.name(QString::number(i)).beginObject();
+        json.name(QStringLiteral("portName")).string(name);
+        json.name(QStringLiteral("friendName")).string(ports[i].friendName);
+        json.endObject();
     }
-    reply += QStringLiteral("},\"baudRate\":{");
-    for (int i = 0; i < baudRateList.size(); ++i)
-        reply += QStringLiteral("%1\"%2\":\"%3\"").arg(separator(i)).arg(i).arg(baudRateList[i]);
-    reply += QStringLiteral("},\"mode\":{");
-    for (int i = 0; i < modeList.size(); ++i)
-        reply += QStringLiteral("%1\"%2\":\"%3\"").arg(separator(i)).arg(i).arg(modeList[i]);
+    json.endObject();
+    writeIndexedList(json, QStringLiteral("baudRate"), baudRateList);
+    writeIndexedList(json, QStringLiteral("mode"), modeList);
 
-    QSettings settings;
-    reply += QStringLiteral("},\"userSettings\":{\"port\":\"%1\",\"slaveID\":%2,\"baudRate\":%3,\"mode\":%4,"
-                            "\"timeout\":%5,\"tcpIp\":\"%6\",\"tcpPort\":%7,\"connectionType\":\"%8\","
-                            "\"isConnected\":%9}}")
-                 .arg(settings.value("portName", 0).toString(), settings.value("slaveID", 1).toString(),
-                      settings.value("baudRate", 0).toString(), settings.value("mode", 3).toString(),
-                      settings.value("timeout", 200000).toString(),
-                      settings.value("tcpIp", "192.168.1.100").toString(),
-                      settings.value("tcpPort", 502).toString(),
-                      connectionType == 0 ? QStringLiteral("serial") : QStringLiteral("tcp"),
-                      connected ? QStringLiteral("true") : QStringLiteral("false"));
-    return reply.toLatin1();
+    const QSettings settings;
+    json.name(QStringLiteral("userSettings")).beginObject();
+    json.name(QStringLiteral("port")).string(settings.value("portName", 0).toString());
+    json.name(QStringLiteral("slaveID")).literal(storedNumber(settings, "slaveID", 1));
+    json.name(QStringLiteral("baudRate")).literal(storedNumber(settings, "baudRate", 0));
+    json.name(QStringLiteral("mode")).literal(storedNumber(settings, "mode", 3));
+    json.name(QStringLiteral("timeout")).literal(storedNumber(settings, "timeout", 200000));
+    json.name(QStringLiteral("tcpIp")).string(settings.value("tcpIp", "192.168.1.100").toString());
+    json.name(QStringLiteral("tcpPort")).literal(storedNumber(settings, "tcpPort", 502));
+    json.name(QStringLiteral("connectionType"))
+        .string(connectionType == 0 ? QStringLiteral("serial") : QStringLiteral("tcp"));
+    json.name(QStringLiteral("isConnected")).literal(connected ? "true" : "false");
+    json.endObject().endObject();
+    return json.json();
 }
 
 QByteArray ModbusEngine::connectModbus(t_GetArray &params)
@@ -215,13 +204,10 @@ QByteArray ModbusEngine::connectModbus(t_GetArray &params)
     return params.value("connType") == "serial" ? connectSerial(params) : connectWitchTCP(params);
 }
 
-void ModbusEngine::applySerialTimeout(int timeout)
+void ModbusEngine::setResponseTimeout(int ms)
 {
-    // The time-out number counts 10 ms steps; the layer carries whole seconds.
-    struct timeval begin = {};
-    modbus_get_timeout_begin(modbusCtx, &begin);
-    begin.tv_usec = static_cast<decltype(begin.tv_usec)>(static_cast<qint64>(timeout) * serialTimeoutStepUs);
-    modbus_set_timeout_begin(modbusCtx, &begin);
+    const struct timeval timeout = ModbusTimeouts::toTimeval(ms);
+    modbus_set_timeout_begin(modbusCtx, &timeout);
 }
 
 bool ModbusEngine::openSerialContext(const QString &portName, int baudIndex, int modeIndex, int timeout)
@@ -232,7 +218,7 @@ bool ModbusEngine::openSerialContext(const QString &portName, int baudIndex, int
                                line.stopBits);
     if (!modbusCtx || modbus_connect(modbusCtx) == -1)
         return false;
-    applySerialTimeout(timeout);
+    setResponseTimeout(ModbusTimeouts::serialMs(timeout));
     return true;
 }
 
@@ -282,6 +268,8 @@ QByteArray ModbusEngine::connectWitchTCP(t_GetArray &params)
 
     releaseContext();
     modbusCtx = modbus_new_tcp(address.toLatin1().constData(), port);
+    if (modbusCtx)
+        setResponseTimeout(ModbusTimeouts::tcpMs(timeout));
     QSettings settings;
     settings.setValue("tcpIp", address);
     settings.setValue("slaveID", static_cast<qint16>(slaveId));
@@ -349,12 +337,16 @@ bool ModbusEngine::reconnectPort_tcp()
     // connect would wait for the system's much longer one.
     QTcpSocket probe;
     probe.connectToHost(address, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    const bool reachable = probe.waitForConnected(timeout);
-    if (reachable) {
-        probe.close();
-        modbus_connect(modbusCtx);
+    if (!probe.waitForConnected(ModbusTimeouts::tcpMs(timeout)))
+        return false;
+    probe.close();
+    // The library may still fail where the probe got through (it takes IPv4 addresses only).
+    if (modbus_connect(modbusCtx) == -1) {
+        const int failure = errno;
+        qWarning() << "Modbus TCP connect failed after the probe:" << modbus_strerror(failure);
+        return false;
     }
-    return reachable;
+    return true;
 }
 
 void ModbusEngine::saveSerialSettings(int slaveId, int baudIndex, int modeIndex)
@@ -448,9 +440,10 @@ QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
     const QByteArray refused = checkRegisterRequest(params, false, &request);
     if (!refused.isEmpty())
         return refused;
+    if (modbus_set_slave(modbusCtx, slaveId) == -1)
+        return error("ERR_INPUT_PARAMS");
     if (isTcp() && !reconnectPort_tcp())
         return error("ERR_SOCKET_CONN");
-    modbus_set_slave(modbusCtx, slaveId);
 
     const RegisterLayout &layout = request.layout;
     const int count = layout.registerCount();
@@ -494,7 +487,8 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     const QByteArray refused = checkRegisterRequest(params, true, &request);
     if (!refused.isEmpty())
         return refused;
-    modbus_set_slave(modbusCtx, slaveId);
+    if (modbus_set_slave(modbusCtx, slaveId) == -1)
+        return error("ERR_INPUT_PARAMS");
 
     const RegisterLayout &layout = request.layout;
     const QString text = QUrl::fromPercentEncoding(params.value("regVals"));
@@ -523,16 +517,22 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     return retry ? writeRegisters(params, attempt + 1) : reply;
 }
 
-int ModbusEngine::reportSlaveIdExchange(int slaveId, QByteArray *report, int *error)
+int ModbusEngine::reportSlaveIdExchange(QByteArray *report, int *error)
 {
+    // A silent slave may take long to identify; later transfers keep their own time-outs.
+    struct timeval savedResponse = {};
+    struct timeval savedByte = {};
+    modbus_get_timeout_begin(modbusCtx, &savedResponse);
+    modbus_get_timeout_end(modbusCtx, &savedByte);
     const struct timeval responseTimeout = {identifyTimeoutSeconds, 0};
     const struct timeval byteTimeout = {0, identifyByteTimeoutUs};
     modbus_set_timeout_begin(modbusCtx, &responseTimeout);
     modbus_set_timeout_end(modbusCtx, &byteTimeout);
-    modbus_set_slave(modbusCtx, slaveId);
     uint8_t buffer[reportBufferSize] = {};
     const int count = modbus_report_slave_id(modbusCtx, reportBufferSize, buffer);
     *error = errno;
+    modbus_set_timeout_begin(modbusCtx, &savedResponse);
+    modbus_set_timeout_end(modbusCtx, &savedByte);
     *report = QByteArray(reinterpret_cast<const char *>(buffer), qBound(0, count, reportBufferSize));
     return count;
 }
@@ -546,13 +546,16 @@ QByteArray ModbusEngine::identifySlave(unsigned attempt)
     QElapsedTimer elapsed;
     bool firstExchange = true;
     for (;;) {
+        // Checked on every exchange: a serial retry works on a context opened anew.
+        if (modbus_set_slave(modbusCtx, slaveId) == -1)
+            return error("ERR_INPUT_PARAMS");
         if (isTcp() && !reconnectPort_tcp())
             return error("ERR_SOCKET_CONN");
         if (firstExchange)
             elapsed.start();
         QByteArray report;
         int failure = 0;
-        const int count = reportSlaveIdExchange(slaveId, &report, &failure);
+        const int count = reportSlaveIdExchange(&report, &failure);
         qDebug() << "identifySlave report_slave_id ret:" << count << "errno:" << failure
                  << "error:" << QString::fromLatin1(modbus_strerror(failure))
                  << "connectionType:" << connectionType << "slaveID:" << slaveId;
@@ -576,16 +579,19 @@ QByteArray ModbusEngine::identificationReply(const QByteArray &report)
              << "response length:" << report.size();
     QSettings().setValue("Torva_ID", QString::number(byteAt(0)));
 
-    QByteArray description;
+    // Printable characters only, space to right brace.
+    QString description;
     for (int i = 2; i < report.size(); ++i) {
         if (byteAt(i) >= 32 && byteAt(i) <= 125)
-            description += escapeJsonChar(report[i]);
+            description += QLatin1Char(report[i]);
     }
+    JsonWriter json(JsonWriter::Slash::Escaped);
+    json.beginObject().name(QStringLiteral("id")).number(byteAt(0));
+    json.name(QStringLiteral("desc")).string(description);
     // A one-byte report has no run indicator: the list holds only what the slave sent.
-    QByteArray numbers = "[";
+    json.name(QStringLiteral("descArray")).beginArray();
     for (int i = 0; i < report.size(); ++i)
-        numbers += QByteArray::number(byteAt(i)) + (i + 1 < report.size() ? "," : "");
-    numbers += "]";
-    return "{\"id\":" + QByteArray::number(byteAt(0)) + ",\"desc\":\"" + description +
-           "\",\"descArray\":" + numbers + "}";
+        json.number(byteAt(i));
+    json.endArray().endObject();
+    return json.json();
 }

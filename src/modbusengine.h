@@ -37,7 +37,6 @@ public:
 
     static int baudRateFromIndex(int index);
     static int baudIndexOf(int value);
-    static QByteArray escapeJsonChar(char c);
 
     static const QStringList baudRateList;
     static const QVector<int> baudRateValues;
@@ -56,12 +55,12 @@ private:
     QByteArray error(const char *key) const;
     void releaseContext();
     bool openSerialContext(const QString &portName, int baudIndex, int modeIndex, int timeout);
-    void applySerialTimeout(int timeout);
+    void setResponseTimeout(int ms);
     bool isTcp() const { return connectionType == 1; }
     QByteArray checkRegisterRequest(t_GetArray &params, bool writing, RegisterRequest *request) const;
     bool retransmissionPossible(unsigned attempt);
     QByteArray failureReply(int result, int error, unsigned attempt, const char *logPrefix, bool *retry);
-    int reportSlaveIdExchange(int slaveId, QByteArray *report, int *error);
+    int reportSlaveIdExchange(QByteArray *report, int *error);
     QByteArray identificationReply(const QByteArray &report);
 
     modbus_t *modbusCtx;

@@ -1,18 +1,12 @@
 #include "modulesmngr.h"
 
+#include "jsonwriter.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
 namespace {
 const char noModules[] = "{\"modules\":{}}";
-
-// Drops the comma after the last member, if any member was written.
-void closeList(QByteArray &json, bool anyWritten, char closing)
-{
-    if (anyWritten)
-        json.chop(1);
-    json.append(closing);
-}
 } // namespace
 
 ModulesMngr::ModulesMngr(const QString &docRoot, QObject *parent)
@@ -29,27 +23,32 @@ QByteArray ModulesMngr::getListOfInstalledModules() const
     if (!modules.exists())
         return noModules;
 
-    QByteArray json = "{";
+    JsonWriter json;
+    json.beginObject();
     const QStringList names = modules.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QString &name : names)
-        json += '"' + name.toUtf8() + "\":" + moduleToJson(modules.absoluteFilePath(name)) + ',';
-    closeList(json, !names.isEmpty(), '}');
-    return json;
+    for (const QString &name : names) {
+        json.name(name);
+        moduleToJson(json, modules.absoluteFilePath(name));
+    }
+    json.endObject();
+    return json.json();
 }
 
-QByteArray ModulesMngr::moduleToJson(const QString &folder)
+void ModulesMngr::moduleToJson(JsonWriter &json, const QString &folder)
 {
-    return '{' + filesToJson(folder, QStringLiteral("html")) + ',' +
-           filesToJson(folder, QStringLiteral("css")) + ',' + filesToJson(folder, QStringLiteral("js")) + '}';
+    json.beginObject();
+    filesToJson(json, folder, QStringLiteral("html"));
+    filesToJson(json, folder, QStringLiteral("css"));
+    filesToJson(json, folder, QStringLiteral("js"));
+    json.endObject();
 }
 
-QByteArray ModulesMngr::filesToJson(const QString &folder, const QString &extension)
+void ModulesMngr::filesToJson(JsonWriter &json, const QString &folder, const QString &extension)
 {
-    QByteArray json = '"' + extension.toUtf8() + "\":[";
+    json.name(extension).beginArray();
     const QStringList files = QDir(folder).entryList({QStringLiteral("*.") + extension},
                                                      QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString &file : files)
-        json += '"' + file.toUtf8() + "\",";
-    closeList(json, !files.isEmpty(), ']');
-    return json;
+        json.string(file);
+    json.endArray();
 }

@@ -3,6 +3,8 @@
 
 #include <QObject>
 
+class JsonWriter;
+
 // Lists the interface modules installed below the document root's "modules" folder.
 // Keeps no state beyond the root, so any connection thread may ask.
 class ModulesMngr : public QObject
@@ -13,8 +15,8 @@ public:
     QByteArray getListOfInstalledModules() const;
 
 private:
-    static QByteArray moduleToJson(const QString &folder);
-    static QByteArray filesToJson(const QString &folder, const QString &extension);
+    static void moduleToJson(JsonWriter &json, const QString &folder);
+    static void filesToJson(JsonWriter &json, const QString &folder, const QString &extension);
 
     QString m_docRoot;
 };

@@ -46,6 +46,22 @@ QString latin1UpToNul(const QByteArray &body)
     return QString::fromLatin1(nul < 0 ? body : body.left(nul));
 }
 
+// The server had begun to send the file when the reply failed.
+bool bodyWasUnderWay(const QNetworkReply *reply)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status >= 200 && status <= 299;
+}
+
+bool hasAnnouncedLength(const QNetworkReply *reply, const QByteArray &body)
+{
+    // A packed body is unpacked on the way; its announced length is that of the packed form.
+    if (!reply->rawHeader("Content-Encoding").isEmpty())
+        return true;
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    return !announced.isValid() || announced.toLongLong() == body.size();
+}
+
 QNetworkRequest requestFor(const QString &url)
 {
     QNetworkRequest request{QUrl(url)};
@@ -133,7 +149,7 @@ QByteArray Updates::startUpdating(t_GetArray &params)
 {
     if (!params.contains("modulesList"))
         return parameterError;
-    setStatus(0);
+    // A refused request must not hide an update that is running: check before touching status.
     const QStringList modules = moduleNames(params.value("modulesList"));
     if (modules.isEmpty())
         return parameterError;
@@ -144,6 +160,7 @@ QByteArray Updates::startUpdating(t_GetArray &params)
         // From here on, replies of an earlier run are leftovers.
         QMutexLocker state(&m_stateLock);
         run = ++m_run;
+        m_status = 0;
     }
     if (!UpdateTree::removeDir(m_tmpDir))
         return diskError;
@@ -239,21 +256,28 @@ void Updates::fileDownloadFinished(QNetworkReply *reply)
     reply->deleteLater();
     if (!isCurrent(reply))
         return;
-    if (reply->error() != QNetworkReply::NoError) {
+    if (reply->error() != QNetworkReply::NoError && !bodyWasUnderWay(reply)) {
         setOutcome(m_chainRun, replyError);
+        return;
+    }
+    const QByteArray body = reply->readAll();
+    // A body that broke off or came shorter than announced is never installed as complete.
+    if (reply->error() != QNetworkReply::NoError || !hasAnnouncedLength(reply, body)) {
+        qWarning() << "Updates: download cut short:" << reply->url().toString() << reply->errorString();
+        setOutcome(m_chainRun, diskError);
         return;
     }
     const QString url = reply->url().toString();
     const QString relativePath = UpdateTree::relativePath(url);
     if (relativePath.isEmpty())
         qWarning() << "Updates: skipped a file that has no place in the update tree:" << url;
-    else if (!saveFile(relativePath, reply))
+    else if (!saveFile(relativePath, body))
         return;
     m_files.removeFirst();
     downloadNextFile();
 }
 
-bool Updates::saveFile(const QString &relativePath, QNetworkReply *reply)
+bool Updates::saveFile(const QString &relativePath, const QByteArray &body)
 {
     QMutexLocker disk(&m_diskLock);
     // A newer run may have cleared the tree meanwhile; it owns the tree now.
@@ -261,13 +285,14 @@ bool Updates::saveFile(const QString &relativePath, QNetworkReply *reply)
         return false;
     const QString target = UpdateTree::targetPath(m_tmpDir, relativePath);
     QFile file(target);
-    if (!QDir().mkpath(QFileInfo(target).absolutePath()) ||
-        !file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    const bool written = QDir().mkpath(QFileInfo(target).absolutePath()) &&
+                         file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                         file.write(body) == body.size() && file.flush();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
         setOutcome(m_chainRun, diskError);
         return false;
     }
-    file.write(reply->readAll());
-    file.close();
     return true;
 }
 

@@ -42,7 +42,7 @@ private:
     void beginRun(int run, const QStringList &modules);
     void downloadNextModule();
     void downloadNextFile();
-    bool saveFile(const QString &relativePath, QNetworkReply *reply);
+    bool saveFile(const QString &relativePath, const QByteArray &body);
     void install();
     QNetworkReply *get(QNetworkAccessManager *client, const QString &url);
     bool isCurrent(const QNetworkReply *reply) const;

@@ -7,6 +7,7 @@
 #include <modbus.h>
 
 #include <cerrno>
+#include <limits>
 
 namespace {
 constexpr int microsecondsPerSecond = 1000000;
@@ -50,12 +51,32 @@ int failWith(int error)
 
 void splitTimeval(const struct timeval *timeout, uint32_t *seconds, uint32_t *microseconds)
 {
-    // libmodbus refuses a microseconds field of a second or more: carry whole seconds.
-    const long long total =
-        static_cast<long long>(timeout->tv_sec) * microsecondsPerSecond + timeout->tv_usec;
-    const long long clamped = total < 0 ? 0 : total;
-    *seconds = static_cast<uint32_t>(clamped / microsecondsPerSecond);
-    *microseconds = static_cast<uint32_t>(clamped % microsecondsPerSecond);
+    // libmodbus refuses a microseconds field of a second or more: carry whole seconds, in
+    // 64 bits and within what its 32-bit seconds can hold; a negative time-out is none.
+    constexpr qint64 maxSeconds = std::numeric_limits<uint32_t>::max();
+    const qint64 usec = timeout->tv_usec;
+    qint64 wholeSeconds =
+        qBound(-maxSeconds, qint64(timeout->tv_sec), maxSeconds) + usec / microsecondsPerSecond;
+    qint64 restUs = usec % microsecondsPerSecond;
+    if (restUs < 0) {
+        restUs += microsecondsPerSecond;
+        --wholeSeconds;
+    }
+    if (wholeSeconds < 0) {
+        wholeSeconds = 0;
+        restUs = 0;
+    } else if (wholeSeconds > maxSeconds) {
+        wholeSeconds = maxSeconds;
+        restUs = microsecondsPerSecond - 1;
+    }
+    *seconds = static_cast<uint32_t>(wholeSeconds);
+    *microseconds = static_cast<uint32_t>(restUs);
+}
+
+void joinTimeval(uint32_t seconds, uint32_t microseconds, struct timeval *timeout)
+{
+    timeout->tv_sec = static_cast<decltype(timeout->tv_sec)>(seconds);
+    timeout->tv_usec = static_cast<decltype(timeout->tv_usec)>(microseconds);
 }
 
 void putWord(uint8_t *at, int value)
@@ -128,8 +149,16 @@ int modbus_get_timeout_begin(modbus_t *ctx, struct timeval *timeout)
     uint32_t seconds = 0;
     uint32_t microseconds = 0;
     const int result = ::modbus_get_response_timeout(ctx, &seconds, &microseconds);
-    timeout->tv_sec = static_cast<decltype(timeout->tv_sec)>(seconds);
-    timeout->tv_usec = static_cast<decltype(timeout->tv_usec)>(microseconds);
+    joinTimeval(seconds, microseconds, timeout);
+    return result;
+}
+
+int modbus_get_timeout_end(modbus_t *ctx, struct timeval *timeout)
+{
+    uint32_t seconds = 0;
+    uint32_t microseconds = 0;
+    const int result = ::modbus_get_byte_timeout(ctx, &seconds, &microseconds);
+    joinTimeval(seconds, microseconds, timeout);
     return result;
 }
 

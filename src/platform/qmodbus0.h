@@ -32,9 +32,11 @@ void modbus_free(modbus_t *ctx);
 int modbus_set_slave(modbus_t *ctx, int slave);
 
 // Response time-out (wait for the first byte of an answer) and byte time-out (between the
-// bytes of an answer). The setters accept a microseconds field of a second or more.
+// bytes of an answer). The setters accept a microseconds field of a second or more and
+// hold at most what the library's 32-bit seconds can; a negative time-out is none.
 int modbus_get_timeout_begin(modbus_t *ctx, struct timeval *timeout);
 int modbus_set_timeout_begin(modbus_t *ctx, const struct timeval *timeout);
+int modbus_get_timeout_end(modbus_t *ctx, struct timeval *timeout);
 int modbus_set_timeout_end(modbus_t *ctx, const struct timeval *timeout);
 
 int modbus_read_registers(modbus_t *ctx, int address, int count, uint16_t *dest);

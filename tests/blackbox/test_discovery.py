@@ -78,12 +78,14 @@ class DiscoveryTest(unittest.TestCase):
             ("10.231.0.3", b"Gamma\nmac-c\n1502\n3"),
             ("10.231.0.4", b"only\ntwo"),
             ("10.231.0.4", b"\0\0 \r\n"),
+            ("10.231.0.4", b"Delta\0\0\0\0\nmac-d\0\n502\n\x004"),  # NULs padding the fields
         ], self.peer_log)
         self.start_vexo()
         self.assertEqual(self.search(),
                          b'[{"ip":"10.231.0.2","mac":"mac-a","modbusid":"1","name":"Alpha","port":"502"},'
                          b'{"ip":"10.231.0.3","mac":"mac-b","modbusid":"1","name":"Beta","port":"70000"},'
-                         b'{"ip":"10.231.0.3","mac":"mac-c","modbusid":"3","name":"Gamma","port":"1502"}]')
+                         b'{"ip":"10.231.0.3","mac":"mac-c","modbusid":"3","name":"Gamma","port":"1502"},'
+                         b'{"ip":"10.231.0.4","mac":"mac-d","modbusid":"4","name":"Delta","port":"502"}]')
         log = self.vexo.log_text()
         self.assertIn('DeviceFinder parsed lines: ("Alpha", "mac-a", "abc", "0")', log)
         self.assertIn('DeviceFinder invalid response from: "10.231.0.4" payload: "only\\ntwo"', log)

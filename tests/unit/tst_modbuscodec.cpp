@@ -1,10 +1,13 @@
+#include "jsonwriter.h"
 #include "registercodec.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QtTest>
 
 #include <limits>
 
-// Number forms and register layouts that the device tests do not reach one by one.
+// Number forms, register layouts and reply texts that the device tests do not reach one by one.
 class TestModbusCodec : public QObject
 {
     Q_OBJECT
@@ -27,6 +30,36 @@ private slots:
         QCOMPARE(RegisterCodec::formatFixed(1e21, 0), QByteArray("1000000000000000000000"));
         QCOMPARE(RegisterCodec::formatFixed(-0.125, 20), QByteArray("-0.12500000000000000000"));
         QCOMPARE(RegisterCodec::formatFixed(std::numeric_limits<double>::infinity(), 2), QByteArray("inf"));
+    }
+
+    void writesRepliesInOrderWithTextsEscaped()
+    {
+        const struct
+        {
+            QString text;
+            QByteArray plain;
+            QByteArray slashEscaped;
+        } rows[] = {
+            {"", "", ""},
+            {"say \"hi\"", "say \\\"hi\\\"", "say \\\"hi\\\""},
+            {"a\\b/c", "a\\\\b/c", "a\\\\b\\/c"},
+            {"\b\f\n\r\t", "\\b\\f\\n\\r\\t", "\\b\\f\\n\\r\\t"},
+            {QString(QChar(0)) + "\x01\x1f\x7f", "\\u0000\\u0001\\u001f\x7f", "\\u0000\\u0001\\u001f\x7f"},
+            {QString::fromUtf8("Zähler Ω \xf0\x9f\x98\x80"), "Z\xc3\xa4hler \xce\xa9 \xf0\x9f\x98\x80",
+             "Z\xc3\xa4hler \xce\xa9 \xf0\x9f\x98\x80"},
+        };
+        for (const auto &row : rows) {
+            QCOMPARE(JsonWriter::escaped(row.text), row.plain);
+            QCOMPARE(JsonWriter::escaped(row.text, JsonWriter::Slash::Escaped), row.slashEscaped);
+            const QByteArray json = JsonWriter().beginArray().string(row.text).endArray().json();
+            QCOMPARE(QJsonDocument::fromJson(json).array().at(0).toString(), row.text);
+        }
+
+        JsonWriter json;
+        json.beginObject().name("z").number(-1).name("a/").beginArray().endArray();
+        json.name("o").beginObject().endObject().name("l").beginArray().literal("true").string("x");
+        json.beginObject().name("n").number(0).endObject().endArray().endObject();
+        QCOMPARE(json.json(), QByteArray(R"({"z":-1,"a/":[],"o":{},"l":[true,"x",{"n":0}]})"));
     }
 
     void encodesOnlyTheRegistersOfTheRequest()

@@ -4,6 +4,8 @@
 #include "modbustestparams.h"
 #include "qmodbus0.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <memory>
@@ -13,6 +15,7 @@ const QByteArray inputError = "{\"error\":\"Input parameters error!\"}";
 const QByteArray connectedText = "{\"ok\":\"Connected with serial port.\"}";
 const QByteArray badCrc = "{\"error\":\"Protocol error! Invalid CRC\"}";
 const QByteArray timeoutError = "{\"error\":\"I/O error: did not receive any data from slave.\"}";
+const QString describedPort = QStringLiteral("/nonexistent/Zähler \"Ω\"");
 } // namespace
 
 // The engine over Modbus RTU on a socat pseudo-terminal pair; the simulator serves the
@@ -53,7 +56,8 @@ private slots:
         QVERIFY(m_line.start());
         const QString config = m_dir.filePath("ports.ini");
         QSettings ports(config, QSettings::IniFormat);
-        ports.setValue("serial/extraPorts", QStringList{"/nonexistent/vexo-tty", "LPT1", m_line.first()});
+        ports.setValue("serial/extraPorts",
+                       QStringList{"/nonexistent/vexo-tty", describedPort, "LPT1", m_line.first()});
         ports.sync();
         QModBus0::setPortsConfigFile(config);
         QVERIFY(m_devsim.start({"--tcp", "127.0.0.1:0", "--rtu", m_line.second(), "--slave", "1", "--id-text",
@@ -66,6 +70,11 @@ private slots:
     void checksSerialConnectRequests()
     {
         ModbusEngine engine;
+        // Whatever a port is called, the reply parses and keeps the name whole.
+        const QString index = QString::number(QModBus0::getPorts().size() - 3);
+        const QJsonObject described =
+            QJsonDocument::fromJson(engine.getPortSettings()).object()["ports"].toObject()[index].toObject();
+        QCOMPARE(described["friendName"].toString(), describedPort);
         QVERIFY(engine.getPortSettings().contains(
             QStringLiteral("\"portName\":\"LPT1\",\"friendName\":\"LPT1\"},\"%2\":{\"portName\":\"%1\","
                            "\"friendName\":\"%1\"}},")
@@ -186,6 +195,12 @@ private slots:
             QByteArray("{\"id\":42,\"desc\":\"Meter \\\"7\\\"\\/\\\\x\",\"descArray\":[42,255,77,101,116,101,"
                        "114,32,34,55,34,47,92,120,10,255]}"));
         QCOMPARE(QSettings().value("Torva_ID").toString(), QString("42"));
+        // Its long time-outs end with it: a silent slave fails as fast as before.
+        m_devsim.setFault("silent");
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(read(engine, readParams(8, 1)), timeoutError);
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
         // A checksum error reconnects the line and asks once more.
         m_devsim.setFault("bad-crc");
         const int before = m_devsim.requestCount(0x11);

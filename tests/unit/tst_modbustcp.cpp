@@ -4,6 +4,8 @@
 #include "modbustestparams.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <memory>
@@ -89,6 +91,12 @@ private slots:
                 "\"tcpPort\":%1,\"connectionType\":\"tcp\",\"isConnected\":true}}")
                 .arg(m_devsim.port())
                 .toLatin1()));
+        // The library refuses unit id 4464: nothing goes to the device.
+        const int before = m_devsim.requestCount();
+        QCOMPARE(read(engine, readParams(8, 1)), inputError);
+        QCOMPARE(write(engine, writeParams(300, 1, "[1]")), inputError);
+        QCOMPARE(engine.identifySlave(0), inputError);
+        QCOMPARE(m_devsim.requestCount(), before);
         QCOMPARE(engine.disconnectModbus(), QByteArray("{\"ok\":\"Disconnected\"}"));
         QVERIFY(engine.getPortSettings().endsWith("\"connectionType\":\"tcp\",\"isConnected\":false}}"));
         QCOMPARE(engine.readRegisters(read0, 0), notConnected);
@@ -103,6 +111,19 @@ private slots:
                  QByteArray("{\"error\":\"Could not connect to Modbus TCP!\"}"));
         QCOMPARE(QSettings().value("tcpPort").toInt(), closedPort);
         QVERIFY(engine.getPortSettings().endsWith("\"isConnected\":false}}"));
+
+        // The probe reaches "localhost", but the library takes IPv4 addresses only.
+        t_GetArray named = tcpConnectParams(m_devsim.port());
+        named["ipAddres_tcp"] = "localhost";
+        QCOMPARE(engine.connectModbus(named), QByteArray("{\"error\":\"Could not connect to Modbus TCP!\"}"));
+        QCOMPARE(read(engine, readParams(8, 1)), notConnected);
+
+        // Whatever address is stored, the settings reply parses.
+        const QString hostile = QStringLiteral("1.2.3.4\"},\"x\":\\\n");
+        QSettings().setValue("tcpIp", hostile);
+        const QJsonObject stored =
+            QJsonDocument::fromJson(engine.getPortSettings()).object().value("userSettings").toObject();
+        QCOMPARE(stored.value("tcpIp").toString(), hostile);
     }
 
     void refusesBadParametersWithTheirTexts()
@@ -299,8 +320,12 @@ private slots:
         QCOMPARE(write(engine, writeParams(330, 1, "[5]")), invalidData);
         QCOMPARE(m_devsim.requestCount() - before, 8);
 
-        // Late but within the time-out is fine.
+        // Late but within the time-out is fine; the time-out number is the response time-out.
         m_devsim.setFault("none", 150);
+        QCOMPARE(read(engine, readParams(0, 1)), QByteArray("[1234]"));
+        t_GetArray patient = tcpConnectParams(m_devsim.port(), 3000);
+        QCOMPARE(engine.connectModbus(patient), QByteArray("{\"ok\":\"Connected with Modbus TCP.\"}"));
+        m_devsim.setFault("none", 800);
         QCOMPARE(read(engine, readParams(0, 1)), QByteArray("[1234]"));
     }
 

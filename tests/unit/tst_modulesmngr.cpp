@@ -46,6 +46,14 @@ private slots:
                  QByteArray("{\"panel\":{\"html\":[\"View.Html\"],\"css\":[],\"js\":[]}}"));
     }
 
+    void escapesNamesSoTheListParses()
+    {
+        QTemporaryDir dir;
+        QVERIFY(touch(dir.filePath("modules/say \"hi\"/a\\b.js")));
+        QCOMPARE(ModulesMngr(dir.path()).getListOfInstalledModules(),
+                 QByteArray("{\"say \\\"hi\\\"\":{\"html\":[],\"css\":[],\"js\":[\"a\\\\b.js\"]}}"));
+    }
+
     void resolvesRelativeRootAgainstTheProgramFolder()
     {
         const QString name = QStringLiteral("tst_modulesmngr_root");

@@ -1,4 +1,5 @@
 #include "devsimprocess.h"
+#include "modbustimeouts.h"
 #include "qmodbus0.h"
 
 #include <QtTest>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 // The library layer against the simulated device: time-out conventions, the 32-bit
 // register transfers on the wire, and port enumeration.
@@ -54,6 +56,53 @@ private slots:
         modbus_get_byte_timeout(m_ctx, &seconds, &microseconds);
         QCOMPARE(seconds, 1u);
         QCOMPARE(microseconds, 200000u);
+
+        // The largest fields carry in 64 bits and stop at what the library's seconds hold.
+        using Seconds = decltype(timeout.tv_sec);
+        using Microseconds = decltype(timeout.tv_usec);
+        const qint64 maxSeconds = std::numeric_limits<uint32_t>::max();
+        const qint64 usecMax = std::numeric_limits<Microseconds>::max();
+        const struct
+        {
+            struct timeval given;
+            qint64 seconds;
+            qint64 microseconds;
+        } large[] = {
+            {{std::numeric_limits<Seconds>::max(), 0},
+             qMin(qint64(std::numeric_limits<Seconds>::max()), maxSeconds),
+             0},
+            {{0, std::numeric_limits<Microseconds>::max()},
+             qMin(usecMax / 1000000, maxSeconds),
+             usecMax / 1000000 > maxSeconds ? 999999 : usecMax % 1000000},
+        };
+        for (const auto &row : large) {
+            QCOMPARE(QModBus0::modbus_set_timeout_begin(m_ctx, &row.given), 0);
+            QModBus0::modbus_get_timeout_begin(m_ctx, &read);
+            QCOMPARE(qint64(read.tv_sec), row.seconds);
+            QCOMPARE(qint64(read.tv_usec), row.microseconds);
+        }
+    }
+
+    void boundsTheTimeoutsTheEngineApplies()
+    {
+        const qint64 huge = std::numeric_limits<qint64>::max();
+        const struct
+        {
+            qint64 number;
+            int tcpMs;
+            int serialMs;
+        } rows[] = {{2000000000, 60000, 60000}, {huge, 60000, 60000}, {-huge, 100, 0},    {0, 100, 0},
+                    {3000, 3000, 30000},        {100, 100, 1000},     {6001, 6001, 60000}};
+        for (const auto &row : rows) {
+            QCOMPARE(ModbusTimeouts::tcpMs(row.number), row.tcpMs);
+            QCOMPARE(ModbusTimeouts::serialMs(row.number), row.serialMs);
+        }
+        const struct timeval minute = ModbusTimeouts::toTimeval(60000);
+        QCOMPARE(qint64(minute.tv_sec), qint64(60));
+        QCOMPARE(qint64(minute.tv_usec), qint64(0));
+        const struct timeval odd = ModbusTimeouts::toTimeval(1999);
+        QCOMPARE(qint64(odd.tv_sec), qint64(1));
+        QCOMPARE(qint64(odd.tv_usec), qint64(999000));
     }
 
     void reportsASilentSlaveAsTheTimeoutErrno()

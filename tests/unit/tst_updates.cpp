@@ -13,7 +13,10 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+
+#include <sys/resource.h>
 
 namespace {
 const QByteArray completed = R"({"ok":"Completed correctly."})";
@@ -120,6 +123,28 @@ private:
     QFAIL("the update server did not start")
 
 const QByteArray inProgress = R"({"ok":"In progress"})";
+
+// Files this process writes may grow only so far; a longer write stops part way.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {bytes, m_saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        signal(SIGXFSZ, m_savedHandler);
+    }
+
+private:
+    struct rlimit m_saved = {};
+    void (*m_savedHandler)(int) = nullptr;
+};
 } // namespace
 
 class TestUpdates : public QObject
@@ -186,7 +211,33 @@ private slots:
         Site site(stalling.baseUrl());
         site.updates->setTimeLimit(300);
         site.start(R"(["meter"])");
+        // A refused start does not hide the running update.
+        QCOMPARE(site.start("[]"), parameterError);
+        QCOMPARE(site.updates->getUpdateStatus(), inProgress);
         QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), replyError, 5000);
+    }
+
+    void neverInstallsAFileThatCameShortOrWasWrittenInPart()
+    {
+        // The server hangs up after 3 bytes; the disk takes 1 KiB of a 4 KiB file.
+        const struct
+        {
+            QStringList serverArguments;
+            rlim_t fileSizeLimit;
+        } cases[] = {{{"--cut-files", "3"}, RLIM_INFINITY}, {{}, 1024}};
+        for (const auto &c : cases) {
+            UpdateServerProcess server(c.serverArguments);
+            REQUIRE_SERVER(server);
+            server.addFile("modules/meter/a.js", QByteArray(4096, 'n'));
+            Site site(server.baseUrl());
+            writeFile(site.inDocRoot("modules/meter/a.js"), "installed");
+            {
+                FileSizeLimit limit(c.fileSizeLimit);
+                site.start(R"(["meter"])");
+                QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), diskError, 10000);
+            }
+            QCOMPARE(readFile(site.inDocRoot("modules/meter/a.js")), QByteArray("installed"));
+        }
     }
 
     void keepsGoingAfterABrokenFileList()

@@ -44,6 +44,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if status not in (204, 304):
             self.wfile.write(body)
 
+    def send_cut_short(self, data):
+        """Announces the whole file, sends only its first bytes and hangs up."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data[:self.server.options.cut_files])
+        self.wfile.flush()
+        self.close_connection = True
+
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "0"))
         body = self.rfile.read(length)
@@ -74,6 +84,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         if marker in url.path:
             data = self.server.file(urllib.parse.unquote(url.path.split(marker, 1)[1]))
+            if data is not None and self.server.options.cut_files is not None:
+                self.send_cut_short(data)
+                return
             if data is not None:
                 self.reply(200, data, [("Content-Type", "application/octet-stream")])
                 return
@@ -144,6 +157,8 @@ def parse_options(argv):
     parser.add_argument("--check-status", type=int, default=200, help="HTTP status of the check answer")
     parser.add_argument("--check-hang", action="store_true", help="never answer a check")
     parser.add_argument("--hang-files", action="store_true", help="never answer a file download")
+    parser.add_argument("--cut-files", type=int, metavar="BYTES",
+                        help="send only the first BYTES bytes of every file, then close the connection")
     parser.add_argument("--log", help="append every request as one JSON line to this file")
     parser.add_argument("--verbose", action="store_true")
     return parser.parse_args(argv)

@@ -1,0 +1,51 @@
+#ifndef JSONWRITER_H
+#define JSONWRITER_H
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+// Writes one compact JSON text (no blanks, no line breaks) in the order its parts are
+// given: replies have a designed member order, which QJsonObject would sort away. Texts
+// are escaped as JSON requires and kept in UTF-8, so whatever they hold the reply parses.
+class JsonWriter
+{
+public:
+    // Some replies have always written "/" as "\/"; both read back the same.
+    enum class Slash
+    {
+        Plain,
+        Escaped
+    };
+
+    explicit JsonWriter(Slash slash = Slash::Plain);
+
+    JsonWriter &beginObject();
+    JsonWriter &endObject();
+    JsonWriter &beginArray();
+    JsonWriter &endArray();
+    // Names the member whose value is written next.
+    JsonWriter &name(const QString &name);
+    JsonWriter &string(const QString &text);
+    JsonWriter &number(qint64 value);
+    // A value that is JSON already, such as true or a number's text.
+    JsonWriter &literal(const QByteArray &json);
+
+    QByteArray json() const { return m_json; }
+
+    // The text as it goes between the double quotes of a JSON string.
+    static QByteArray escaped(const QString &text, Slash slash = Slash::Plain);
+
+private:
+    void separate();
+    JsonWriter &open(char bracket);
+    JsonWriter &close(char bracket);
+
+    QByteArray m_json;
+    // One entry per open object or array: whether anything was written into it yet.
+    QVector<bool> m_filled;
+    bool m_afterName = false;
+    Slash m_slash;
+};
+
+#endif // JSONWRITER_H
