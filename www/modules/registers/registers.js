@@ -492,6 +492,7 @@
       R = V.registerValues;
       chart = new V.LineChart($('#reg-chart'));
       chart.emptyText = V.t('reg.chartEmpty');
+      chart.decimalMark = R.decimalMark(V.i18n.lang);
       chart.draw();
       ['#reg-type', '#reg-regsize', '#reg-valsize'].forEach((s) => $(s).addEventListener('change', syncFormatFields));
       ['#reg-waddr', '#reg-wvalues'].forEach((s) => $(s).addEventListener('input', updatePlan));
@@ -522,6 +523,7 @@
       });
       V.on('langchange', () => {
         chart.emptyText = V.t('reg.chartEmpty');
+        chart.decimalMark = R.decimalMark(V.i18n.lang);
         $('#reg-wvalues-hint').textContent = V.t('reg.valuesHint');
         setPolling(polling);
         if (list) useList(list);
