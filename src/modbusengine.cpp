@@ -460,8 +460,19 @@ QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
     const int failure = errno;
     if (isTcp())
         modbus_close(modbusCtx);
-    if (result == count)
-        return RegisterCodec::decode(layout, words, registers);
+    if (result == count) {
+        const QByteArray values = RegisterCodec::decode(layout, words, registers);
+        if (params.value("raw") != "1")
+            return values;
+        // The registers of this same transaction beside the values, so that a page showing
+        // both needs no second read that could catch the device at another moment.
+        QByteArrayList raw;
+        for (const quint16 word : words)
+            raw << QByteArray::number(word);
+        for (const quint32 registerValue : registers)
+            raw << QByteArray::number(registerValue);
+        return "{\"values\":" + values + ",\"raw\":[" + raw.join(',') + "]}";
+    }
 
     bool retry = false;
     const QByteArray reply = failureReply(result, failure, attempt, "", &retry);

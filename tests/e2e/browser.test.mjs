@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { accessibilityProblems, closeInterface, keepLog, openInterface, screenshot, startDevsim, startVexo } from './harness.mjs';
+import { accessibilityProblems, ARTIFACTS_DIR, closeInterface, keepLog, openInterface, screenshot, startDevsim, startVexo } from './harness.mjs';
 
 const WAIT = { timeout: 15000 };
 
@@ -16,7 +16,7 @@ describe('Vexo in the browser', () => {
   const pageErrors = [];
 
   before(async () => {
-    devsim = await startDevsim();
+    devsim = await startDevsim(['--log-requests']);
     vexo = await startVexo();
     ({ browser, page } = await openInterface(vexo));
     page.on('pageerror', (e) => pageErrors.push(e.message));
@@ -32,6 +32,7 @@ describe('Vexo in the browser', () => {
 
   const status = (id) => page.locator(id);
   const cell = (address, column) => page.locator('#reg-body tr').filter({ has: page.locator(`th:text-is("${address}")`) }).locator('td').nth(column);
+  const values = () => page.locator('#reg-body .value').allTextContents();
 
   async function setReadForm({ addr, count, type = 'int', regSize = '16', valSize, prec }) {
     await page.fill('#reg-addr', String(addr));
@@ -39,14 +40,34 @@ describe('Vexo in the browser', () => {
     await page.selectOption('#reg-type', type);
     await page.selectOption('#reg-regsize', regSize);
     if (valSize && (await page.isEnabled('#reg-valsize'))) await page.selectOption('#reg-valsize', valSize);
-    if (prec !== undefined) await page.fill('#reg-prec', String(prec));
+    if (prec !== undefined && (await page.isEnabled('#reg-prec'))) await page.fill('#reg-prec', String(prec));
   }
 
   async function read(form) {
-    await setReadForm(form);
+    if (form) await setReadForm(form);
     await page.click('#reg-read');
     // The status turns busy on the click itself; the read is over when it no longer is.
     await page.waitForSelector('#reg-status:is(.status-ok, .status-error)', WAIT);
+  }
+
+  async function write(addr, text) {
+    await page.fill('#reg-waddr', String(addr));
+    await page.fill('#reg-wvalues', text);
+    await page.click('#reg-write');
+    await page.waitForSelector('#reg-write-status:is(.status-ok, .status-error)', WAIT);
+  }
+
+  async function loadList(name, content) {
+    const file = `${ARTIFACTS_DIR}/${name}`;
+    fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
+    fs.writeFileSync(file, content);
+    await page.setInputFiles('#reg-file', file);
+    await page.waitForSelector('#reg-file-status:is(.status-ok, .status-error)', WAIT);
+  }
+
+  // What the device holds, asked through Vexo apart from the page.
+  async function deviceHolds(addr, count) {
+    return (await fetch(vexo.url(`/ajax.html?func=readRegisters&regAddr=${addr}&valuesCnt=${count}`))).text();
   }
 
   test('the shell lists the installed modules, shows the version and switches language', async () => {
@@ -79,26 +100,36 @@ describe('Vexo in the browser', () => {
     await page.keyboard.press('Home');
     assert.equal(await page.getAttribute('#tab-connection', 'aria-selected'), 'true');
 
+    // About names only the languages one can choose and the features that have a screen.
     await page.click('#tab-about');
     await page.waitForSelector('#about-facts:not([hidden])', WAIT);
     assert.match(await page.textContent('#about-ver'), /^\d+\.\d+\.\d+$/);
-    assert.ok((await page.locator('#about-flags li').count()) >= 5);
+    assert.equal(await page.textContent('#about-langs'), 'English, Español, Deutsch, Polski');
+    assert.deepEqual(await page.locator('#about-flags li').allTextContents(),
+      ['Module updates (Updates tab): set up', 'Support e-mail (Support tab): not set up']);
     await screenshot(page, '08-about');
     assert.deepEqual(await accessibilityProblems(page), [], '08-about');
   });
 
-  test('a wrong TCP port gives a plain error and the state stays disconnected', async () => {
+  test('a wrong address is refused in the page, a closed port in plain words, and the state stays disconnected', async () => {
     await page.click('#tab-connection');
     await page.check('input[name="connType"][value="tcp"]');
-    await page.fill('#conn-ip', '127.0.0.1');
-    // A port that nobody listens on: the devsim port plus one would be a guess, so use port 1.
-    await page.fill('#conn-port', '1');
     await page.fill('#conn-slave', '1');
     await page.fill('#conn-timeout', '500');
+    await page.fill('#conn-port', '1');
+    for (const [address, text] of [['999.1.1.1', /"999\.1\.1\.1" is not an IPv4 address/], ['plc.example', /cannot look up the name "plc\.example"/]]) {
+      await page.fill('#conn-ip', address);
+      await page.click('#conn-connect');
+      assert.match(await status('#conn-status').textContent(), text);
+      assert.equal(await page.getAttribute('#conn-ip', 'aria-invalid'), 'true');
+    }
+    // A port that nobody listens on: the devsim port plus one would be a guess, so use port 1.
+    await page.fill('#conn-ip', '127.0.0.1');
     await page.click('#conn-connect');
-    await page.waitForSelector('#conn-status.status-error', WAIT);
-    assert.match(await status('#conn-status').textContent(), /No Modbus TCP device answered/);
-    assert.match(await status('#conn-status').textContent(), /Could not connect to Modbus TCP!/);
+    await page.waitForSelector('#conn-status.status-error:not(:has(.spinner))', WAIT);
+    const refused = await status('#conn-status').textContent();
+    assert.match(refused, /Vexo could not open a Modbus TCP connection to 127\.0\.0\.1, port 1\./);
+    assert.match(refused, /Could not connect to Modbus TCP!/);
     assert.equal(await page.textContent('#conn-text'), 'Not connected');
 
     await page.fill('#conn-port', 'abc');
@@ -107,13 +138,16 @@ describe('Vexo in the browser', () => {
     assert.equal(await page.getAttribute('#conn-port', 'aria-invalid'), 'true');
   });
 
-  test('connects over TCP to the simulated device', async () => {
+  test('connects over TCP to the simulated device; the header speaks the interface language', async () => {
     await page.fill('#conn-port', String(devsim.port));
     await page.fill('#conn-timeout', '1000');
     await page.click('#conn-connect');
     await page.waitForSelector('#conn-status.status-ok', WAIT);
     assert.equal(await page.textContent('#conn-text'), `Connected: 127.0.0.1:${devsim.port}, slave 1`);
     assert.match(await status('#conn-status').textContent(), /Connected with Modbus TCP\./);
+    await page.selectOption('#lang-select', 'de');
+    assert.equal(await page.textContent('#conn-text'), `Verbunden: 127.0.0.1:${devsim.port}, Geräteadresse 1`);
+    await page.selectOption('#lang-select', 'en');
     await screenshot(page, '01-connection');
     assert.deepEqual(await accessibilityProblems(page), [], '01-connection');
 
@@ -124,73 +158,149 @@ describe('Vexo in the browser', () => {
     assert.equal(await page.inputValue('#conn-port'), String(devsim.port));
   });
 
-  test('reads registers in several types beside their raw registers', async () => {
+  test('every value layout the page offers shows what the device holds, from one transaction per read', async () => {
     await page.click('#tab-registers');
-    await read({ addr: 0, count: 10, type: 'int', valSize: '16' });
-    assert.equal(await page.locator('#reg-body tr').count(), 10);
-    assert.equal(await cell(0, 0).textContent(), '1234');
-    assert.equal(await cell(0, 1).textContent(), '0x04D2');
-    assert.equal(await cell(1, 0).textContent(), '-1');
-    assert.equal(await cell(1, 1).textContent(), '0xFFFF');
-    assert.equal(await cell(1, 2).textContent(), '65535');
-    assert.equal(await cell(8, 0).textContent(), '42');
-    await screenshot(page, '02-registers');
-    assert.deepEqual(await accessibilityProblems(page), [], '02-registers');
+    // type/register size/value size: reads of [address, the values shown from there].
+    const expected = {
+      'int/16/16': [[0, '1234', '-1']],
+      'int/16/32': [[10, '-100000']],
+      'uint/16/16': [[0, '1234', '65535']],
+      'uint/16/32': [[10, '4294867296']],
+      'long/16/32': [[6, '65536']],
+      'float1234/16/32': [[4, '12.50']],
+      'float4321/16/32': [[2, '12.5'], [12, 'NaN']],
+      'int/32/32': [[5000, '123456789'], [5002, '-1']],
+      'uint/32/32': [[5000, '123456789', '1095237632', '4294967295']],
+      'long/32/32': [[5000, '123456789'], [5002, '4294967295']],
+      'float1234/32/32': [[5003, '12.5']],
+      'float4321/32/32': [[5001, '12.50']],
+    };
+    const offered = [];
+    const options = (id) => page.locator(`${id} option`).evaluateAll((list) => list.map((o) => o.value));
+    for (const type of await options('#reg-type')) {
+      for (const regSize of await options('#reg-regsize')) {
+        await page.selectOption('#reg-type', type);
+        await page.selectOption('#reg-regsize', regSize);
+        const sizes = (await page.isEnabled('#reg-valsize')) ? await options('#reg-valsize') : [await page.inputValue('#reg-valsize')];
+        for (const valSize of sizes) {
+          const key = `${type}/${regSize}/${valSize}`;
+          offered.push(key);
+          assert.ok(expected[key], `${key} is offered but not checked`);
+          for (const [addr, ...shown] of expected[key]) {
+            const before = devsim.requests();
+            await read({ addr, count: shown.length, type, regSize, valSize });
+            assert.deepEqual(await values(), shown, `${key} at ${addr}`);
+            assert.equal(devsim.requests() - before, 1, `${key}: one device transaction per read`);
+          }
+        }
+      }
+    }
+    assert.deepEqual(offered.sort(), Object.keys(expected).sort());
 
-    await read({ addr: 2, count: 1, type: 'float4321' });
-    assert.equal(await cell(2, 0).textContent(), '12.5');
+    // The raw registers beside the values come from the same read.
+    await read({ addr: 5000, count: 1, type: 'uint', regSize: '32' });
+    assert.equal(await cell(5000, 1).textContent(), '0x075B 0xCD15');
+    await read({ addr: 2, count: 1, type: 'float4321', regSize: '16' });
     assert.equal(await cell(2, 1).textContent(), '0x4148 0x0000');
+    // Decimals apply where Vexo prints a fixed number of them, and say so elsewhere.
+    assert.equal(await page.isEnabled('#reg-prec'), false);
+    assert.match(await page.textContent('#reg-prec-hint'), /6 significant digits/);
     await read({ addr: 4, count: 1, type: 'float1234', prec: 3 });
     assert.equal(await cell(4, 0).textContent(), '12.500');
-    await read({ addr: 6, count: 1, type: 'long' });
-    assert.equal(await cell(6, 0).textContent(), '65536');
-    await read({ addr: 5000, count: 3, type: 'uint', regSize: '32' });
-    assert.equal(await cell(5000, 0).textContent(), '123456789');
-    assert.equal(await cell(5002, 0).textContent(), '4294967295');
-    assert.equal(await cell(5002, 1).textContent(), '0xFFFF 0xFFFF');
-    await read({ addr: 5001, count: 1, type: 'float4321', regSize: '32', prec: 1 });
-    assert.equal(await cell(5001, 0).textContent(), '12.5');
+
+    await read({ addr: 0, count: 10, type: 'int', valSize: '16' });
+    assert.equal(await cell(1, 1).textContent(), '0xFFFF');
+    assert.equal(await cell(1, 2).textContent(), '65535');
+    await screenshot(page, '02-registers');
+    assert.deepEqual(await accessibilityProblems(page), [], '02-registers');
   });
 
-  test('writes values after checking them, and reads them back', async () => {
+  test('writes typed values and loaded lists exactly at their addresses, shown before sending', async () => {
     await setReadForm({ addr: 100, count: 3, type: 'int', valSize: '16' });
     await page.fill('#reg-waddr', '100');
     await page.fill('#reg-wvalues', '11, x, 70000');
-    await page.click('#reg-write');
-    const refused = await status('#reg-write-status').textContent();
+    const refused = await page.textContent('#reg-wplan');
     assert.match(refused, /Value 2 \("x"\) is not a number/);
     assert.match(refused, /Value 3 \(70000\) is outside the range -32768 to 32767/);
+    await page.click('#reg-write');
+    assert.match(await status('#reg-write-status').textContent(), /Value 2 \("x"\)/);
 
     await page.fill('#reg-wvalues', '11 -12 13');
+    assert.match(await page.textContent('#reg-wplan'), /1 request\(s\).*100–102: 11; -12; 13/);
+    await write(100, '11 -12 13');
+    const written = await status('#reg-write-status').textContent();
+    assert.match(written, /3 value\(s\) written at 100–102\. Read back: every register holds what was written\./);
+    assert.match(written, /Values successfully sent\./);
+    assert.equal(await deviceHolds(100, 3), '[11,-12,13]');
+
+    // A list with a gap: each value goes to its own address, one request per run.
+    await loadList('gap.csv', 'address,value\r\n300,11\r\n305,22\r\n301,33\r\n');
+    assert.equal(await page.isVisible('#reg-wvalues'), false);
+    const plan = await page.locator('#reg-wplan li').allTextContents();
+    assert.deepEqual(plan, ['300–301: 11; 33', '305: 22']);
+    assert.match(await page.textContent('#reg-wplan'), /3 value\(s\) in 2 request\(s\)/);
+    assert.equal(await deviceHolds(300, 6), '[0,0,0,0,0,0]', 'nothing is sent before Write');
     await page.click('#reg-write');
     await page.waitForSelector('#reg-write-status.status-ok', WAIT);
-    assert.match(await status('#reg-write-status').textContent(), /Values successfully sent\./);
-    await page.waitForFunction(() => document.querySelectorAll('#reg-body tr').length === 3 && document.getElementById('reg-status').classList.contains('status-ok'), null, WAIT);
-    assert.deepEqual(await page.locator('#reg-body .value').allTextContents(), ['11', '-12', '13']);
-    assert.equal(await cell(101, 1).textContent(), '0xFFF4');
+    assert.match(await status('#reg-write-status').textContent(), /written at 300–301, 305\. Read back: every register/);
+    assert.equal(await deviceHolds(300, 6), '[11,33,0,0,0,22]');
 
-    await page.selectOption('#reg-type', 'float4321');
-    await page.fill('#reg-waddr', '200');
-    await page.fill('#reg-wvalues', '-2.75');
+    // Two values for one register: nothing is written.
+    await loadList('twice.csv', 'address,value\r\n300,1\r\n300,2\r\n');
+    assert.match(await page.textContent('#reg-wplan'), /Address 300 is given twice/);
     await page.click('#reg-write');
-    await page.waitForFunction(() => document.getElementById('reg-caption').textContent.includes('Float'), null, WAIT);
-    await page.waitForSelector('#reg-status.status-ok', WAIT);
-    assert.equal(await cell(200, 0).textContent(), '-2.75');
-    assert.equal(await cell(200, 1).textContent(), '0xC030 0x0000');
+    assert.match(await status('#reg-write-status').textContent(), /Address 300 is given twice/);
+    assert.equal(await deviceHolds(300, 1), '[11]');
+    await page.click('#reg-wlist-drop');
+    assert.equal(await page.isVisible('#reg-wvalues'), true);
   });
 
-  test('polls continuously and the chart follows', async () => {
-    await setReadForm({ addr: 100, count: 3, type: 'int', valSize: '16' });
+  test('in German a comma is the decimal mark, typed and in semicolon lists; nothing is cut', async () => {
+    await page.selectOption('#lang-select', 'de');
+    await setReadForm({ addr: 210, count: 2, type: 'float4321' });
+    await page.fill('#reg-wvalues', '12.5');
+    assert.match(await page.textContent('#reg-wplan'), /Wert 1 \(„12\.5“\) hat das falsche Dezimalzeichen: Dezimalstellen mit „,“ schreiben, wie in 12,5/);
+    await write(210, '12,5; -0,25');
+    assert.match(await status('#reg-write-status').textContent(), /geschrieben an 210–213\. Zurückgelesen: Jedes Register/);
+    await read();
+    assert.deepEqual(await values(), ['12,5', '-0,25']);
+    // Times as German readers write them.
+    assert.match(await status('#reg-status').textContent(), /um \d{2}:\d{2}:\d{2} gelesen/);
+
+    await loadList('semicolons.csv', 'address;value\r\n220;2,5\r\n');
+    assert.deepEqual(await page.locator('#reg-wplan li').allTextContents(), ['220–221: 2,5']);
+    await page.click('#reg-write');
+    await page.waitForSelector('#reg-write-status.status-ok', WAIT);
+    assert.match(await status('#reg-write-status').textContent(), /Zurückgelesen: Jedes Register/);
+    // In a comma list an unquoted decimal comma would split the number: the line is refused.
+    await loadList('commas.csv', 'address,value\r\n220,2,5\r\n');
+    assert.match(await status('#reg-file-status').textContent(), /220,2,5/);
+    await page.click('#reg-wlist-drop');
+    await page.selectOption('#lang-select', 'en');
+  });
+
+  test('polls and charts; a write with read-back while polling leaves the poll alone', async () => {
+    await setReadForm({ addr: 0, count: 10, type: 'int', valSize: '16' });
     await page.fill('#reg-interval', '200');
     await page.click('#reg-poll');
     assert.equal(await page.getAttribute('#reg-poll', 'aria-pressed'), 'true');
+    assert.equal(await page.isDisabled('#reg-addr'), true, 'the polled range cannot change under the poll');
     await page.waitForFunction(() => Number(document.getElementById('reg-chart').dataset.samples || 0) >= 2, null, WAIT);
-    // A second register joins the chart while polling runs.
-    await page.check('#reg-body input[data-key="101"]');
-    const samplesBefore = Number(await page.getAttribute('#reg-chart', 'data-samples'));
-    await page.waitForFunction((n) => Number(document.getElementById('reg-chart').dataset.samples) >= n + 3, samplesBefore, WAIT);
-    assert.match(await page.textContent('#reg-chart-summary'), /Address 100: 11, Address 101: -12/);
-    assert.match(await page.textContent('#reg-poll-info'), /^\d+ reads, every 200 ms$/);
+    await page.check('#reg-body input[data-key="1"]');
+
+    const samples = Number(await page.getAttribute('#reg-chart', 'data-samples'));
+    await write(8, '43');
+    assert.match(await status('#reg-write-status').textContent(), /written at 8\. Read back: every register/);
+    await page.waitForFunction(() => document.querySelector('#reg-body tr:nth-child(9) .value').textContent === '43', null, WAIT);
+    assert.equal(await page.locator('#reg-body tr').count(), 10);
+    assert.equal(await page.inputValue('#reg-addr'), '0');
+    assert.equal(await page.inputValue('#reg-count'), '10');
+    assert.ok(Number(await page.getAttribute('#reg-chart', 'data-samples')) > samples, 'the chart went on');
+    await write(8, '42');
+
+    await page.waitForFunction((n) => Number(document.getElementById('reg-chart').dataset.samples) >= n + 3, samples, WAIT);
+    assert.match(await page.textContent('#reg-chart-summary'), /Address 0: 1234, Address 1: -1/);
+    assert.match(await page.textContent('#reg-poll-info'), /^\d+ reads, 0 failed, every 200 ms$/);
     // The plot area (below the legend) really holds a line in the first series' colour.
     const coloured = await page.evaluate(() => {
       const c = document.getElementById('reg-chart');
@@ -206,43 +316,64 @@ describe('Vexo in the browser', () => {
     assert.ok(coloured > 50, `only ${coloured} pixels of the first series colour`);
     await screenshot(page, '03-chart');
     assert.deepEqual(await accessibilityProblems(page), [], '03-chart');
+  });
+
+  test('when the device stops answering the header says so, failures count apart, and all recovers', async () => {
+    const counts = async () => (await page.textContent('#reg-poll-info')).match(/^(\d+) reads, (\d+) failed/).slice(1).map(Number);
+    const port = devsim.port;
+    await devsim.stop();
+    await page.waitForFunction(() => document.getElementById('conn-badge').classList.contains('is-silent'), null, WAIT);
+    assert.match(await page.textContent('#conn-text'), new RegExp(`^127\\.0\\.0\\.1:${port}, slave 1: no answer since \\d`));
+    await page.waitForFunction(() => /, [2-9]\d* failed/.test(document.getElementById('reg-poll-info').textContent), null, WAIT);
+    const [readsDown, failedDown] = await counts();
+    assert.match(await status('#reg-status').textContent(), /could not be reached over the network/);
+    await screenshot(page, '05-device-silent');
+
+    devsim = await startDevsim(['--log-requests'], null, port);
+    await page.waitForFunction(() => document.getElementById('conn-badge').classList.contains('is-connected'), null, WAIT);
+    assert.equal(await page.textContent('#conn-text'), `Connected: 127.0.0.1:${port}, slave 1`);
+    await page.waitForSelector('#reg-status.status-ok', WAIT);
+    assert.match(await status('#reg-status').textContent(), /The device answers again/);
+    await page.waitForFunction((n) => Number(/^(\d+)/.exec(document.getElementById('reg-poll-info').textContent)[1]) > n + 1, readsDown, WAIT);
+    const [readsUp, failedUp] = await counts();
+    assert.ok(failedUp - failedDown <= 1, 'no failures counted after the device is back');
+    assert.ok(readsUp > readsDown);
+
     await page.click('#reg-poll');
     // The read under way finishes before Read and the poll button are offered again.
     await page.waitForSelector('#reg-poll[aria-pressed="false"]:not([disabled])', WAIT);
     assert.equal(await page.isEnabled('#reg-read'), true);
-    assert.match(await page.textContent('#reg-poll-info'), /^Polling stopped after \d+ reads\.$/);
+    assert.match(await page.textContent('#reg-poll-info'), /^Polling stopped after \d+ reads, \d+ failed\.$/);
   });
 
-  test('exports CSV and a PDF report through the save endpoint, and loads the list back', async () => {
+  test('exports CSV and a PDF report with margins through the save endpoint', async () => {
     await read({ addr: 0, count: 2, type: 'int', valSize: '16' });
     const [csv] = await Promise.all([page.waitForEvent('download', WAIT), page.click('#reg-csv')]);
     assert.match(csv.suggestedFilename(), /^vexo-registers-\d{8}-\d{6}\.csv$/);
-    const csvPath = await csv.path();
-    const text = fs.readFileSync(csvPath, 'utf8');
+    const text = fs.readFileSync(await csv.path(), 'utf8');
     assert.equal(text, 'address,type,register_size,value_size,value,raw_registers\r\n0,int,16,16,1234,0x04D2\r\n1,int,16,16,-1,0xFFFF\r\n');
     await page.waitForSelector('#reg-file-status.status-ok', WAIT);
 
     const [pdf] = await Promise.all([page.waitForEvent('download', WAIT), page.click('#reg-pdf')]);
     assert.match(pdf.suggestedFilename(), /\.pdf$/);
-    const pdfBytes = fs.readFileSync(await pdf.path());
-    assert.equal(pdfBytes.subarray(0, 5).toString('latin1'), '%PDF-');
-    const pdfText = execFileSync('pdftotext', ['-layout', await pdf.path(), '-'], { encoding: 'utf8' });
+    const pdfPath = `${ARTIFACTS_DIR}/report.pdf`;
+    fs.copyFileSync(await pdf.path(), pdfPath);
+    assert.equal(fs.readFileSync(pdfPath).subarray(0, 5).toString('latin1'), '%PDF-');
+    const pdfText = execFileSync('pdftotext', ['-layout', pdfPath, '-'], { encoding: 'utf8' });
     assert.match(pdfText, /Vexo register report/);
     assert.match(pdfText, /0\s+1234\s+0x04D2/);
     assert.match(pdfText, /1\s+-1\s+0xFFFF/);
+    // No word closer than 12 mm (34 pt) to an edge of the A4 page.
+    const boxes = execFileSync('pdftotext', ['-bbox', pdfPath, '-'], { encoding: 'utf8' });
+    const [width, height] = /<page width="([\d.]+)" height="([\d.]+)"/.exec(boxes).slice(1).map(Number);
+    for (const m of boxes.matchAll(/<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</g)) {
+      const [x0, y0, x1, y1] = m.slice(1, 5).map(Number);
+      assert.ok(x0 >= 34 && y0 >= 34 && width - x1 >= 34 && height - y1 >= 34, `"${m[5]}" at ${x0},${y0}-${x1},${y1}`);
+    }
+    execFileSync('pdftoppm', ['-png', '-r', '60', '-f', '1', '-l', '1', pdfPath, `${ARTIFACTS_DIR}/report`]);
     await page.waitForSelector('#reg-file-status.status-ok', WAIT);
 
-    fs.writeFileSync(csvPath + '.csv', 'address,value\r\n300,5\r\n301,6\r\n302,7\r\n');
-    await page.setInputFiles('#reg-file', csvPath + '.csv');
-    await page.waitForSelector('#reg-file-status.status-ok', WAIT);
-    assert.match(await page.textContent('#reg-caption'), /^Loaded from /);
-    assert.equal(await page.inputValue('#reg-wvalues'), '5, 6, 7');
-    assert.equal(await page.inputValue('#reg-waddr'), '300');
-    assert.equal(await page.inputValue('#reg-count'), '3');
-
-    fs.writeFileSync(csvPath + '.bad', 'nothing useful here\n1\n');
-    await page.setInputFiles('#reg-file', csvPath + '.bad');
-    await page.waitForSelector('#reg-file-status.status-error', WAIT);
+    await loadList('bad.txt', 'nothing useful here\n1\n');
     assert.match(await status('#reg-file-status').textContent(), /needs the columns "address" and "value"/);
   });
 
@@ -269,6 +400,8 @@ describe('Vexo in the browser', () => {
     const text = await status('#reg-status').textContent();
     assert.match(text, /The device answered with an error: /);
     assert.match(text, /Vexo replied: \{"error":"Protocol error! /);
+    // The device answered, so the header does not call it silent.
+    assert.match(await page.textContent('#conn-text'), /^Connected: /);
     // The table keeps the last good values and says that they are not from this read.
     assert.match(await page.textContent('#reg-caption'), /^Last good read at .*; the latest read failed/);
     await screenshot(page, '05-error');
@@ -279,14 +412,42 @@ describe('Vexo in the browser', () => {
     assert.match(await status('#reg-status').textContent(), /runs past the last register address 65535/);
   });
 
-  test('the support form shows its limits and refuses characters Vexo cannot carry', async () => {
+  test('the page fits a 1280×800 screen and a 390×844 phone', async () => {
+    await page.setViewportSize({ width: 1280, height: 800 });
+    await read({ addr: 0, count: 10, type: 'int', valSize: '16' });
+    await page.evaluate(() => window.scrollTo(0, 0));
+    const firstRow = await page.locator('#reg-body tr').first().boundingBox();
+    assert.ok(firstRow.y + firstRow.height <= 800, `the first value row ends at ${firstRow.y + firstRow.height}`);
+    await page.screenshot({ path: `${ARTIFACTS_DIR}/12-registers-1280x800.png` });
+
+    await page.setViewportSize({ width: 390, height: 844 });
+    for (const tab of ['registers', 'connection', 'support']) {
+      await page.click(`#tab-${tab}`);
+      await page.evaluate(() => window.scrollTo(0, 0));
+      assert.equal(await page.evaluate(() => document.documentElement.scrollWidth), 390, `${tab} is wider than the phone`);
+      await screenshot(page, `13-${tab}-390x844`);
+      assert.deepEqual(await accessibilityProblems(page), [], `13-${tab}-390x844`);
+    }
+    await page.click('#tab-registers');
+    const poll = await page.locator('#reg-poll').boundingBox();
+    assert.ok(poll.x >= 0 && poll.x + poll.width <= 390, `Start polling at ${poll.x}..${poll.x + poll.width}`);
+    await page.setViewportSize({ width: 1280, height: 900 });
+  });
+
+  test('the support form says up front what gets through, and Vexo logs none of it', async () => {
     await page.click('#tab-support');
+    // Before anything is typed: this Vexo cannot send mail, and which characters it drops.
+    assert.match(await page.textContent('#sup-mailstate'), /not set up to send support e-mail/);
+    assert.match(await page.textContent('.sup-rules'), /drops commas, colons, double quotes and braces/);
     assert.equal(await page.locator('#sup-module option').count(), 5);
     await page.fill('#sup-name', 'Anna, Maria');
+    // Marked while typing, with the fix at hand.
+    assert.equal(await page.getAttribute('#sup-name', 'aria-invalid'), 'true');
+    assert.equal(await page.isVisible('#sup-fix'), true);
     await page.fill('#sup-email', 'anna@example.com');
-    await page.fill('#sup-message', 'Line one\nLine two');
+    await page.fill('#sup-message', 'Line one\nLine two, 100%');
     // The line break travels as two characters, as Vexo counts it.
-    assert.equal(await page.locator('#sup-message ~ .counter').textContent(), '18 / 2000');
+    assert.equal(await page.locator('#sup-message ~ .counter').textContent(), '24 / 2000');
     await page.click('#sup-send');
     assert.match(await status('#sup-status').textContent(), /"First name" contains characters that cannot be sent: ,/);
     await page.click('#sup-fix');
@@ -304,6 +465,9 @@ describe('Vexo in the browser', () => {
     await page.waitForSelector('#sup-status.status-error:not(:has(.spinner))', WAIT);
     assert.match(await status('#sup-status').textContent(), /The message could not be sent: the mail program reported an error/);
     assert.match(await status('#sup-status').textContent(), /\{"status":"err!"\}/);
+    // The message file holds the text as sent; Vexo's log holds none of it.
+    assert.match(fs.readFileSync(`${vexo.dir}/emailMessage.txt`, 'utf8'), /Client email {3}anna@example\.com\r\n[^]*Line one Line two; 100%/);
+    assert.doesNotMatch(fs.readFileSync(vexo.log, 'utf8'), /anna|Torva%20Test|Torva Test|Line%20one/i);
   });
 
   test('disconnects, and a read then says there is no connection', async () => {

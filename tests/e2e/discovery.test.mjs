@@ -41,7 +41,11 @@ describe('device discovery in the browser', { skip: lab ? false : 'network names
     await page.waitForSelector('#disc-status.status-ok', WAIT);
     assert.equal(await page.textContent('#disc-status'), '1 device(s) found.');
     const cells = await page.locator('#disc-body tr').first().locator('td').allTextContents();
-    assert.deepEqual(cells.slice(0, 4), ['Meter A', `${lab.deviceIp}:${modbusPort}`, '00:11:22:33:44:55', '1']);
+    assert.deepEqual(cells.slice(0, 3), ['Meter A00:11:22:33:44:55', `${lab.deviceIp}:${modbusPort}`, '1']);
+    // The row's Connect button is whole inside its table, not cut off by it.
+    const button = await page.locator('#disc-body button').boundingBox();
+    const table = await page.locator('#disc-results').boundingBox();
+    assert.ok(button.x + button.width <= table.x + table.width, `Connect ends at ${button.x + button.width}, the table at ${table.x + table.width}`);
     await screenshot(page, '10-discovery');
     assert.deepEqual(await accessibilityProblems(page), [], '10-discovery');
 

@@ -111,19 +111,23 @@ export async function startVexo(extraConfig = {}, netns = null) {
   };
 }
 
-/* The device simulator over Modbus TCP on a free loopback port, or, given rtuDevice, over RTU
- * on that serial device (then port is null). */
-export async function startDevsim(args = [], rtuDevice = null) {
-  const port = rtuDevice ? null : await freePort();
+/* The device simulator over Modbus TCP on a free loopback port (or the port given, to bring
+ * a stopped one back), or, given rtuDevice, over RTU on that serial device (then port is null).
+ * With --log-requests among args, requests() counts the requests it has answered so far. */
+export async function startDevsim(args = [], rtuDevice = null, tcpPort = null) {
+  const port = rtuDevice ? null : tcpPort || (await freePort());
   const where = rtuDevice ? ['--rtu', rtuDevice] : ['--tcp', `127.0.0.1:${port}`];
   const child = spawn(path.join(BUILD_DIR, 'vexo-devsim'), [...where, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
   const log = logTo(child, path.join(os.tmpdir(), `vexo-devsim-e2e-${process.pid}-${port || 'rtu'}.log`));
+  let output = '';
+  child.stdout.on('data', (chunk) => (output += chunk));
   if (rtuDevice) await new Promise((resolve) => setTimeout(resolve, 300));
   else await waitForPort(port, child);
   if (child.exitCode !== null) throw new Error('vexo-devsim ended with ' + child.exitCode);
   return {
     port,
     log,
+    requests: () => (output.match(/request function=/g) || []).length,
     async stop() {
       await stopChild(child);
     },

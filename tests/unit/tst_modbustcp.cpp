@@ -223,6 +223,34 @@ private slots:
             QByteArray("[123456789,1095237632,4294967295]"));
     }
 
+    void rawAsksForTheRegistersOfTheSameRead()
+    {
+        ModbusEngine engine;
+        connectEngine(engine, m_devsim.port());
+        QVERIFY(m_device->write16(240, {0xFFFF, 0x4148, 0x0000, 0x7FC0, 0x0000}));
+        const QByteArray raw = "1";
+        const struct
+        {
+            t_GetArray params;
+            QByteArray reply;
+        } cases[] = {
+            {readParams(240, 1, {{"raw", raw}}), "{\"values\":[-1],\"raw\":[65535]}"},
+            {readParams(241, 2, {{"regType", "float4321"}, {"valSize", "32"}, {"raw", raw}}),
+             "{\"values\":[12.5,nan],\"raw\":[16712,0,32704,0]}"},
+            {readParams(5000, 3, {{"regType", "uint"}, {"regSize", "32"}, {"valSize", "32"}, {"raw", raw}}),
+             "{\"values\":[123456789,1095237632,4294967295],\"raw\":[123456789,1095237632,4294967295]}"},
+            // Without the parameter, or with another value, the reply is the bare array.
+            {readParams(240, 1), "[-1]"},
+            {readParams(240, 1, {{"raw", "0"}}), "[-1]"},
+            {readParams(240, 1, {{"raw", raw}, {"regSize", "8"}}), "{\"error\":\"Invalid registers size!\"}"},
+        };
+        for (const auto &c : cases) {
+            const int before = m_devsim.requestCount();
+            QCOMPARE(read(engine, c.params), c.reply);
+            QCOMPARE(m_devsim.requestCount() - before, c.reply.startsWith("{\"error") ? 0 : 1);
+        }
+    }
+
     void encodesEveryWriteRow()
     {
         ModbusEngine engine;

@@ -74,8 +74,12 @@ bool DevsimOptions::parse(const QStringList &arguments, DevsimOptions *options, 
         "Holding registers are 16-bit everywhere except 5000-7999, which are 32-bit registers\n"
         "(4 bytes each, most significant byte first; quantities count 32-bit registers).\n"
         "Preloaded: 0=1234, 1=0xFFFF, 2-3=12.5 high word first, 4-5=12.5 low word first,\n"
-        "6-7=65536 high word first, 8=42, 9=7, 100-109=100-109; 5000=123456789, 5001=12.5,\n"
-        "5002=0xFFFFFFFF.");
+        "6-7=65536 high word first, 8=42, 9=7, 10-11=-100000 low word first, 12-13=float NaN\n"
+        "high word first, 100-109=100-109; 5000=123456789, 5001=12.5, 5002=0xFFFFFFFF,\n"
+        "5003=12.5 with its 16-bit halves exchanged.\n"
+        "Live (change with time, for charts; writes to them do not stick): 1000=sine -1000..1000\n"
+        "(period 20 s), 1001=ramp 0..299 (one step per 100 ms), 1002=500 with noise +-25,\n"
+        "1003-1004=float high word first around 21.5 (+-2, period 60 s).");
     parser.addHelpOption();
     parser.addOptions({
         {"tcp", "Serve Modbus TCP on ADDR:PORT (IPv4; port 0 picks a free port, printed at start).",

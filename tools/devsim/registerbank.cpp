@@ -18,11 +18,16 @@ void RegisterBank::preload()
                               0x4148, 0x0001, 0x0000, 42,     7}; // -1, 12.5 both word orders, 65536
     for (int i = 0; i < int(sizeof narrow / sizeof narrow[0]); ++i)
         m_narrow[i] = narrow[i];
+    // -100000 as a 32-bit value low word first; a float NaN high word first.
+    const quint16 pairs[] = {0x7960, 0xFFFE, 0x7FC0, 0x0000};
+    for (int i = 0; i < int(sizeof pairs / sizeof pairs[0]); ++i)
+        m_narrow[10 + i] = pairs[i];
     for (int i = 100; i < 110; ++i)
         m_narrow[i] = static_cast<quint16>(i);
     m_wide[0] = 123456789;
     m_wide[1] = 0x41480000; // 12.5
     m_wide[2] = 0xFFFFFFFF;
+    m_wide[3] = 0x00004148; // 12.5 with its halves exchanged
 }
 
 bool RegisterBank::isValidRange(int address, int count, bool *wide)
@@ -39,7 +44,9 @@ bool RegisterBank::isValidRange(int address, int count, bool *wide)
 QVector<quint16> RegisterBank::read16(int address, int count)
 {
     QMutexLocker locker(&m_mutex);
-    return m_narrow.mid(address, count);
+    QVector<quint16> words = m_narrow.mid(address, count);
+    m_live.apply(address, &words);
+    return words;
 }
 
 QVector<quint32> RegisterBank::read32(int address, int count)

@@ -1,11 +1,13 @@
 #ifndef REGISTERBANK_H
 #define REGISTERBANK_H
 
+#include "livesignals.h"
+
 #include <QMutex>
 #include <QVector>
 
 // The device's holding registers: 16-bit everywhere, except a block of 32-bit registers
-// at 5000-7999. Shared by every client connection.
+// at 5000-7999, and a few that move with time (LiveSignals). Shared by every client connection.
 class RegisterBank
 {
 public:
@@ -29,6 +31,7 @@ private:
     QMutex m_mutex;
     QVector<quint16> m_narrow;
     QVector<quint32> m_wide;
+    LiveSignals m_live;
 };
 
 #endif // REGISTERBANK_H

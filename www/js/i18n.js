@@ -26,7 +26,7 @@
     'err.portNotFound': 'The selected serial port was not found. It may have been unplugged; refresh the port list.',
     'err.baud': 'The chosen baud rate is not supported.',
     'err.serialOpen': 'The serial port could not be opened. Another program may be using it.',
-    'err.tcpConnect': 'No Modbus TCP device answered at this address and port within the time-out.',
+    'err.tcpConnect': 'Vexo could not open a Modbus TCP connection to this address and port.',
     'err.regSize': 'The register size must be 16 or 32 bits.',
     'err.valSize': 'The value size must be 16 or 32 bits.',
     'err.floatPrec': 'The number of decimals must be between 0 and 20.',
@@ -34,7 +34,7 @@
     'err.regVals': 'The values to write could not be understood, or their number differs from the count.',
     'err.param': 'The request was incomplete or malformed.',
     'err.disk': 'The update could not be written to disk. Check the free space and the permissions of the Vexo folder.',
-    'err.updateServer': 'The update server could not be reached. Check the network connection and try again later.',
+    'err.updateServer': 'The update server could not be reached. Its address is the key updateServer of group [updates] in config.ini; check it and the network connection.',
     'err.reply': 'The update server sent an answer that could not be used.',
     'err.networkCode': '(network error {code})',
     'err.fieldTooLong': 'One of the fields is longer than allowed.',
@@ -46,6 +46,10 @@
     'err.noReplyInTime': 'Vexo did not answer in time.',
     'err.network': 'Vexo cannot be reached. Is the program still running?',
     'err.saveFailed': 'The file could not be saved (HTTP status {status}).',
+    'shell.targetTcp': '{ip}:{port}, slave {slave}',
+    'shell.targetSerial': '{port}, slave {slave}',
+    'shell.notAnswering': '{target}: no answer since {time}',
+    'shell.vexoUnreachable': 'Vexo is not answering',
   });
 
   add('es', {
@@ -71,7 +75,7 @@
     'err.portNotFound': 'No se encontró el puerto serie seleccionado. Puede que se haya desconectado; actualice la lista de puertos.',
     'err.baud': 'La velocidad elegida no está admitida.',
     'err.serialOpen': 'No se pudo abrir el puerto serie. Puede que otro programa lo esté usando.',
-    'err.tcpConnect': 'Ningún dispositivo Modbus TCP respondió en esta dirección y puerto dentro del tiempo de espera.',
+    'err.tcpConnect': 'Vexo no pudo abrir una conexión Modbus TCP con esta dirección y puerto.',
     'err.regSize': 'El tamaño de registro debe ser de 16 o 32 bits.',
     'err.valSize': 'El tamaño del valor debe ser de 16 o 32 bits.',
     'err.floatPrec': 'El número de decimales debe estar entre 0 y 20.',
@@ -79,7 +83,7 @@
     'err.regVals': 'No se entendieron los valores a escribir, o su número no coincide con la cantidad.',
     'err.param': 'La petición estaba incompleta o mal formada.',
     'err.disk': 'La actualización no se pudo guardar en el disco. Compruebe el espacio libre y los permisos de la carpeta de Vexo.',
-    'err.updateServer': 'No se pudo contactar con el servidor de actualizaciones. Compruebe la conexión de red e inténtelo más tarde.',
+    'err.updateServer': 'No se pudo contactar con el servidor de actualizaciones. Su dirección es la clave updateServer del grupo [updates] de config.ini; compruébela junto con la conexión de red.',
     'err.reply': 'El servidor de actualizaciones envió una respuesta inservible.',
     'err.networkCode': '(error de red {code})',
     'err.fieldTooLong': 'Uno de los campos supera la longitud permitida.',
@@ -91,6 +95,10 @@
     'err.noReplyInTime': 'Vexo no respondió a tiempo.',
     'err.network': 'No se puede contactar con Vexo. ¿Sigue en marcha el programa?',
     'err.saveFailed': 'No se pudo guardar el archivo (estado HTTP {status}).',
+    'shell.targetTcp': '{ip}:{port}, esclavo {slave}',
+    'shell.targetSerial': '{port}, esclavo {slave}',
+    'shell.notAnswering': '{target}: sin respuesta desde las {time}',
+    'shell.vexoUnreachable': 'Vexo no responde',
   });
 
   add('de', {
@@ -116,7 +124,7 @@
     'err.portNotFound': 'Die gewählte serielle Schnittstelle wurde nicht gefunden. Vielleicht wurde sie abgezogen; bitte die Liste aktualisieren.',
     'err.baud': 'Die gewählte Baudrate wird nicht unterstützt.',
     'err.serialOpen': 'Die serielle Schnittstelle konnte nicht geöffnet werden. Vielleicht wird sie von einem anderen Programm benutzt.',
-    'err.tcpConnect': 'Unter dieser Adresse und diesem Port hat innerhalb des Zeitlimits kein Modbus-TCP-Gerät geantwortet.',
+    'err.tcpConnect': 'Vexo konnte keine Modbus-TCP-Verbindung zu dieser Adresse und diesem Port öffnen.',
     'err.regSize': 'Die Registergröße muss 16 oder 32 Bit betragen.',
     'err.valSize': 'Die Wertgröße muss 16 oder 32 Bit betragen.',
     'err.floatPrec': 'Die Anzahl der Nachkommastellen muss zwischen 0 und 20 liegen.',
@@ -124,7 +132,7 @@
     'err.regVals': 'Die zu schreibenden Werte waren unverständlich oder ihre Anzahl passt nicht zur angegebenen Menge.',
     'err.param': 'Die Anfrage war unvollständig oder fehlerhaft.',
     'err.disk': 'Das Update konnte nicht auf die Festplatte geschrieben werden. Bitte freien Speicher und Rechte des Vexo-Ordners prüfen.',
-    'err.updateServer': 'Der Update-Server ist nicht erreichbar. Bitte die Netzwerkverbindung prüfen und es später erneut versuchen.',
+    'err.updateServer': 'Der Update-Server ist nicht erreichbar. Seine Adresse steht im Schlüssel updateServer der Gruppe [updates] in config.ini; bitte sie und die Netzwerkverbindung prüfen.',
     'err.reply': 'Der Update-Server hat eine unbrauchbare Antwort geschickt.',
     'err.networkCode': '(Netzwerkfehler {code})',
     'err.fieldTooLong': 'Eines der Felder ist länger als erlaubt.',
@@ -136,6 +144,10 @@
     'err.noReplyInTime': 'Vexo hat nicht rechtzeitig geantwortet.',
     'err.network': 'Vexo ist nicht erreichbar. Läuft das Programm noch?',
     'err.saveFailed': 'Die Datei konnte nicht gespeichert werden (HTTP-Status {status}).',
+    'shell.targetTcp': '{ip}:{port}, Geräteadresse {slave}',
+    'shell.targetSerial': '{port}, Geräteadresse {slave}',
+    'shell.notAnswering': '{target}: keine Antwort seit {time}',
+    'shell.vexoUnreachable': 'Vexo antwortet nicht',
   });
 
   add('pl', {
@@ -161,7 +173,7 @@
     'err.portNotFound': 'Nie znaleziono wybranego portu szeregowego. Mógł zostać odłączony; odśwież listę portów.',
     'err.baud': 'Wybrana prędkość transmisji nie jest obsługiwana.',
     'err.serialOpen': 'Nie udało się otworzyć portu szeregowego. Być może używa go inny program.',
-    'err.tcpConnect': 'Pod tym adresem i portem żadne urządzenie Modbus TCP nie odpowiedziało w wyznaczonym czasie.',
+    'err.tcpConnect': 'Vexo nie mógł otworzyć połączenia Modbus TCP z tym adresem i portem.',
     'err.regSize': 'Rozmiar rejestru musi wynosić 16 lub 32 bity.',
     'err.valSize': 'Rozmiar wartości musi wynosić 16 lub 32 bity.',
     'err.floatPrec': 'Liczba miejsc po przecinku musi mieścić się w zakresie od 0 do 20.',
@@ -169,7 +181,7 @@
     'err.regVals': 'Nie udało się zrozumieć wartości do zapisu albo ich liczba nie zgadza się z podaną ilością.',
     'err.param': 'Żądanie było niekompletne lub błędne.',
     'err.disk': 'Nie udało się zapisać aktualizacji na dysku. Sprawdź wolne miejsce i uprawnienia folderu Vexo.',
-    'err.updateServer': 'Nie można połączyć się z serwerem aktualizacji. Sprawdź połączenie sieciowe i spróbuj ponownie później.',
+    'err.updateServer': 'Nie można połączyć się z serwerem aktualizacji. Jego adres to klucz updateServer w grupie [updates] pliku config.ini; sprawdź go oraz połączenie sieciowe.',
     'err.reply': 'Serwer aktualizacji przysłał nieprzydatną odpowiedź.',
     'err.networkCode': '(błąd sieci {code})',
     'err.fieldTooLong': 'Jedno z pól jest dłuższe niż dozwolone.',
@@ -181,5 +193,9 @@
     'err.noReplyInTime': 'Vexo nie odpowiedział na czas.',
     'err.network': 'Brak kontaktu z Vexo. Czy program nadal działa?',
     'err.saveFailed': 'Nie udało się zapisać pliku (status HTTP {status}).',
+    'shell.targetTcp': '{ip}:{port}, adres urządzenia {slave}',
+    'shell.targetSerial': '{port}, adres urządzenia {slave}',
+    'shell.notAnswering': '{target}: brak odpowiedzi od {time}',
+    'shell.vexoUnreachable': 'Vexo nie odpowiada',
   });
 })();

@@ -179,10 +179,13 @@
     const badge = document.getElementById('conn-badge');
     const text = document.getElementById('conn-text');
     const s = V.state;
-    badge.classList.toggle('is-connected', s.connected);
-    text.textContent = s.connected
-      ? V.t('shell.connectedTo', { target: s.target || (s.type === 'tcp' ? 'Modbus TCP' : 'Modbus RTU') })
-      : V.t('shell.notConnected');
+    const silent = s.connected && !s.answering;
+    badge.classList.toggle('is-connected', s.connected && s.answering && s.reachable);
+    badge.classList.toggle('is-silent', silent || !s.reachable);
+    if (!s.reachable) text.textContent = V.t('shell.vexoUnreachable');
+    else if (silent) text.textContent = V.t('shell.notAnswering', { target: s.targetText(), time: V.formatTime(s.silentSince) });
+    else if (s.connected) text.textContent = V.t('shell.connectedTo', { target: s.targetText() });
+    else text.textContent = V.t('shell.notConnected');
   }
 
   function setupLanguageSelect() {

@@ -88,6 +88,15 @@
   };
   Vexo.t = translate;
 
+  // Times and dates as people of the interface language write them.
+  const LOCALES = { en: 'en-GB', es: 'es-ES', de: 'de-DE', pl: 'pl-PL' };
+  function locale() {
+    const nav = navigator.language || '';
+    return current === 'en' && nav.startsWith('en') ? nav : LOCALES[current];
+  }
+  Vexo.formatTime = (date) => date.toLocaleTimeString(locale());
+  Vexo.formatDateTime = (date) => date.toLocaleString(locale());
+
   Vexo.on = (name, handler) => events.addEventListener(name, (e) => handler(e.detail));
   Vexo.emit = (name, detail) => events.dispatchEvent(new CustomEvent(name, { detail }));
 
@@ -144,14 +153,6 @@
     return query.toString();
   }
 
-  function buildForm(func, params) {
-    const form = new FormData();
-    form.append('func', func);
-    Object.entries(params || {}).forEach(([name, value]) => {
-      if (value !== undefined && value !== null) form.append(name, String(value));
-    });
-    return form;
-  }
 
   async function fetchText(url, options, timeoutMs) {
     const controller = new AbortController();
@@ -159,11 +160,13 @@
     try {
       const response = await fetch(url, Object.assign({ cache: 'no-store', signal: controller.signal }, options));
       const text = await response.text();
+      Vexo.state.setReachable(true);
       if (!response.ok) throw new ApiError(translate('err.http', { status: response.status }), text);
       return text;
     } catch (e) {
       if (e instanceof ApiError) throw e;
       if (e.name === 'AbortError') throw new ApiError(translate('err.noReplyInTime'), '');
+      Vexo.state.setReachable(false);
       throw new ApiError(translate('err.network'), String(e.message || e));
     } finally {
       clearTimeout(timer);
@@ -180,25 +183,40 @@
     return new ApiError(message, text);
   }
 
+  /* Whether the device answered, from the reply of a function that talks to it: no answer
+   * and an unreachable device say it is silent; values and the device's own error answers say
+   * it is there; anything else (a refused request, a busy lock) says nothing about it. */
+  const DEVICE_FUNCTIONS = ['readRegisters', 'writeRegisters', 'identifySlave'];
+  const DEVICE_SILENT = ['I/O error: did not receive any data from slave.', 'Unable to connect with TCP socket.'];
+  function noteDevice(func, errorText) {
+    if (!DEVICE_FUNCTIONS.includes(func)) return;
+    if (errorText === null || /^Protocol error!|^Number of registers returned/.test(errorText)) Vexo.state.setAnswering(true);
+    else if (DEVICE_SILENT.includes(errorText)) Vexo.state.setAnswering(false);
+  }
+
   /* Calls one AJAX function. Resolves with the parsed JSON value, or with the reply text when
    * opts.raw (for the replies that are not JSON); rejects with an ApiError in plain words.
-   * An empty body means the function is unknown or the device lock stayed busy for 10 s. */
+   * An empty body means the function is unknown or the device lock stayed busy for 10 s.
+   * opts.post sends the parameters in a form body: longer than a query string may be, and kept
+   * out of Vexo's log, which records the request line and multipart fields. */
   Vexo.api = async function api(func, params, opts) {
     const options = opts || {};
     const timeout = options.timeoutMs || 40000;
-    // Long texts go as a multipart form: a query string is limited to a few kilobytes.
+    const query = buildQuery(func, params);
     const text = options.post
-      ? await fetchText('ajax.html', { method: 'POST', body: buildForm(func, params) }, timeout)
-      : await fetchText('ajax.html?' + buildQuery(func, params), {}, timeout);
+      ? await fetchText('ajax.html', { method: 'POST', body: new URLSearchParams(query) }, timeout)
+      : await fetchText('ajax.html?' + query, {}, timeout);
     if (text === '' && !options.allowEmpty) throw new ApiError(translate('err.empty'), '');
     let value;
     try {
       value = JSON.parse(text);
     } catch (e) {
-      if (options.raw) return text;
-      throw new ApiError(translate('err.unreadable'), text);
+      if (!options.raw) throw new ApiError(translate('err.unreadable'), text);
+      noteDevice(func, null);
+      return text;
     }
     const error = replyError(value, text);
+    noteDevice(func, error ? value.error : null);
     if (error) throw error;
     return options.raw ? text : value;
   };
@@ -243,18 +261,33 @@
   Vexo.state = {
     connected: false,
     type: '', // 'tcp' or 'serial'
-    target: '', // what the user connected to, for the header
+    target: null, // what the user connected to: { ip, port, slave } or { port, slave }
+    answering: true, // false from the first request the device left unanswered to its next answer
+    silentSince: null,
+    reachable: true, // false while Vexo itself cannot be reached
     setConnected(type, target) {
-      this.connected = true;
-      this.type = type;
-      this.target = target;
+      Object.assign(this, { connected: true, type, target, answering: true, silentSince: null });
       Vexo.emit('connection', this);
     },
     setDisconnected() {
-      if (!this.connected && this.target === '') return;
-      this.connected = false;
-      this.target = '';
+      if (!this.connected && this.target === null) return;
+      Object.assign(this, { connected: false, target: null, answering: true, silentSince: null });
       Vexo.emit('connection', this);
+    },
+    setAnswering(answering) {
+      if (answering === this.answering) return;
+      Object.assign(this, { answering, silentSince: answering ? null : new Date() });
+      Vexo.emit('connection', this);
+    },
+    setReachable(reachable) {
+      if (reachable === this.reachable) return;
+      this.reachable = reachable;
+      Vexo.emit('connection', this);
+    },
+    // The target in the current language.
+    targetText() {
+      if (!this.target) return this.type === 'tcp' ? 'Modbus TCP' : 'Modbus RTU';
+      return translate(this.type === 'tcp' ? 'shell.targetTcp' : 'shell.targetSerial', this.target);
     },
   };
 

@@ -2,8 +2,9 @@
 (function () {
   'use strict';
   const V = window.Vexo;
-  const FLAGS = ['canUpdate', 'canAddNewModules', 'canUpdateFirmware', 'canSendMailReport', 'canAutoUpdateModules'];
-  const LANG_NAMES = { EN: 'English', PL: 'Polski', ESP: 'Español', DE: 'Deutsch', IT: 'Italiano', FR: 'Français' };
+  // Only the switches of features this interface has a screen for.
+  const FLAGS = ['canUpdate', 'canSendMailReport'];
+  const LANG_NAMES = { en: 'English', es: 'Español', de: 'Deutsch', pl: 'Polski' };
 
   let root;
   let info = null;
@@ -32,7 +33,8 @@
       const on = Number(info[f]) === 1;
       return V.el('li', { className: on ? 'yes' : 'no', text: V.t('about.' + f) + ': ' + V.t(on ? 'about.on' : 'about.off') });
     }));
-    $('#about-langs').textContent = (info.langList || []).map((l) => LANG_NAMES[l] || l).join(', ');
+    // The languages the interface can be switched to; Vexo's own list names more.
+    $('#about-langs').textContent = V.i18n.languages.map((l) => LANG_NAMES[l]).join(', ');
     $('#about-copy').replaceChildren(safeCopy(info.copy || ''));
     $('#about-facts').hidden = false;
   }

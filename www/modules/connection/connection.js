@@ -71,11 +71,11 @@
   }
 
   function tcpTarget(ip, port, slave) {
-    return V.t('conn.targetTcp', { ip, port, slave });
+    return { ip, port, slave };
   }
 
   function serialTarget(port, slave) {
-    return V.t('conn.targetSerial', { port, slave });
+    return { port, slave };
   }
 
   // Collects and checks the form; returns the request parameters or null with the problems shown.
@@ -89,10 +89,11 @@
     let params;
     if (tcp) {
       const ipInput = $('#conn-ip');
-      const ip = ipInput.value.trim();
-      const ipOk = /^[A-Za-z0-9.\-:[\]]+$/.test(ip);
-      ipInput.setAttribute('aria-invalid', ipOk ? 'false' : 'true');
-      if (!ipOk) problems.push(V.t('conn.badIp'));
+      const checked = V.connectionAddress.parseDeviceAddress(ipInput.value);
+      ipInput.setAttribute('aria-invalid', checked.problem ? 'true' : 'false');
+      if (checked.problem) problems.push(V.t(checked.problem, { value: ipInput.value.trim() }));
+      else ipInput.value = checked.address;
+      const ip = checked.address;
       const port = V.readInt($('#conn-port'), 1, 65535);
       if (port === null) problems.push(V.t('conn.badPort'));
       params = { connType: 'tcp', ipAddres_tcp: ip, port_tcp: port, slaveID: slave, timeout: timeoutMs };
@@ -127,10 +128,14 @@
           ? tcpTarget(params.ipAddres_tcp, params.port_tcp, params.slaveID)
           : serialTarget(params.portSelect, params.slaveID);
         V.state.setConnected(params.connType, target);
-        V.showStatus(box, 'ok', V.t('conn.connected', { target }), reply.ok);
+        V.showStatus(box, 'ok', V.t('conn.connected', { target: V.state.targetText() }), reply.ok);
       } catch (e) {
         V.state.setDisconnected();
-        V.showError(box, e);
+        if (e.raw === '{"error":"Could not connect to Modbus TCP!"}') {
+          V.showStatus(box, 'error', V.t('conn.tcpFailed', { ip: params.ipAddres_tcp, port: params.port_tcp }), e.raw);
+        } else {
+          V.showError(box, e);
+        }
       }
     });
   }
@@ -170,9 +175,8 @@
       button.setAttribute('aria-label', V.t('disc.connectTo', { name: d.name, ip: d.ip }));
       button.addEventListener('click', () => connectToDevice(d));
       body.append(V.el('tr', {}, [
-        V.el('td', { text: d.name }),
+        V.el('td', {}, [V.el('span', { text: d.name }), V.el('span', { className: 'disc-mac mono', text: d.mac })]),
         V.el('td', { className: 'mono', text: d.ip + ':' + d.port }),
-        V.el('td', { className: 'mono', text: d.mac }),
         V.el('td', { className: 'num', text: d.modbusid }),
         V.el('td', {}, [button]),
       ]));

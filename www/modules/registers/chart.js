@@ -14,9 +14,9 @@
     return nice * magnitude;
   }
 
-  function formatTick(value, step) {
+  function formatTick(value, step, mark) {
     const decimals = step >= 1 ? 0 : Math.min(6, Math.ceil(-Math.log10(step)));
-    return value.toFixed(decimals);
+    return value.toFixed(decimals).replace('.', mark);
   }
 
   function clock(ms) {
@@ -30,6 +30,7 @@
       this.series = new Map(); // key -> { label, color, points: [[t, v]] }
       this.samples = 0;
       this.emptyText = '';
+      this.decimalMark = '.';
     }
 
     setSeries(entries) {
@@ -120,7 +121,7 @@
         ctx.lineTo(box.right, y(v));
         ctx.stroke();
         ctx.fillStyle = '#5b6578';
-        ctx.fillText(formatTick(v, step), box.left - 6, y(v));
+        ctx.fillText(formatTick(v, step, this.decimalMark), box.left - 6, y(v));
       }
       ctx.textBaseline = 'top';
       ctx.textAlign = 'left';

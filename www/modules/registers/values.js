@@ -1,12 +1,15 @@
-/* Register formats, value parsing and checking, and the CSV form of a register list.
- * Pure functions without the DOM, shared by the registers page and its unit tests. */
+/* Register formats, numbers in the interface language, write plans, read replies, and the CSV
+ * form of a register list. Pure functions without the DOM, shared by the registers page and
+ * its unit tests. */
 (function (exports) {
   'use strict';
 
   const TYPES = ['int', 'uint', 'long', 'float1234', 'float4321'];
-  const WRITABLE_TYPES = ['int', 'uint', 'float1234', 'float4321'];
   const MAX_VALUES = 200;
   const LAST_ADDRESS = 65535;
+  const FLOAT_MAX = 3.4028234663852886e38;
+  // Interface languages that write decimals with a comma.
+  const COMMA_LANGUAGES = ['de', 'es', 'pl'];
 
   function isFloatType(type) {
     return type === 'float1234' || type === 'float4321';
@@ -30,6 +33,32 @@
     return start + index * registersPerValue(format);
   }
 
+  /* Vexo prints two of the four float layouts with a fixed number of decimals and the other
+   * two with 6 significant digits, whatever the decimals say. */
+  function decimalsApply(format) {
+    return (format.type === 'float1234' && format.regSize === 16) || (format.type === 'float4321' && format.regSize === 32);
+  }
+
+  /* The parameters that make Vexo decode or encode this format right. Its "long" joins two
+   * 16-bit registers high word first; on a 32-bit register that value is the register as it
+   * is, which Vexo calls "uint". */
+  function engineFormat(format) {
+    const params = {
+      regType: format.type === 'long' && format.regSize === 32 ? 'uint' : format.type,
+      regSize: format.regSize,
+      valSize: format.valSize,
+    };
+    if (decimalsApply(format)) params.floatPrec = format.floatPrec;
+    return params;
+  }
+
+  // The key of the text that says how one value lies in the registers.
+  function layoutKey(format) {
+    if (format.regSize === 32) return format.type === 'float1234' ? 'reg.layout32Swapped' : 'reg.layout32';
+    if (format.valSize === 16) return 'reg.layout16';
+    return format.type === 'long' || format.type === 'float4321' ? 'reg.layoutHighFirst' : 'reg.layoutLowFirst';
+  }
+
   /* Checks a read or write range; returns a list of problem keys (empty when fine). */
   function checkRange(format, start, count) {
     const problems = [];
@@ -39,123 +68,176 @@
     return problems;
   }
 
-  /* The readRegisters reply is a bare array whose floats may be nan, inf or -inf, which JSON
-   * does not allow. Returns the values as texts exactly as Vexo formatted them, or null. */
+  /* ---------- read replies ---------- */
+
+  /* A bare array as readRegisters sends it; floats may be nan, inf or -inf, which JSON does
+   * not allow. Returns the values as texts exactly as Vexo formatted them, or null. */
   function parseValueList(text) {
     const trimmed = String(text).trim();
     if (!trimmed.startsWith('[') || !trimmed.endsWith(']')) return null;
     const inner = trimmed.slice(1, -1).trim();
     if (inner === '') return [];
     const items = inner.split(',').map((s) => s.trim());
-    const ok = items.every((s) => /^(-?\d+(\.\d+)?([eE][+-]?\d+)?|nan|-?nan|inf|-inf)$/.test(s));
+    const ok = items.every((s) => /^(-?\d+(\.\d+)?([eE][+-]?\d+)?|-?nan|inf|-inf)$/.test(s));
     return ok ? items : null;
+  }
+
+  /* The reply of a read with raw=1: {"values":[...],"raw":[...]} with the registers of the
+   * same transaction. Returns { values, raw } or null; a bare array (a Vexo without raw=1)
+   * gives raw null. */
+  function parseReadReply(text) {
+    const trimmed = String(text).trim();
+    const both = /^\{"values":(\[[^\]]*\]),"raw":\[([\d,]*)\]\}$/.exec(trimmed);
+    const values = parseValueList(both ? both[1] : trimmed);
+    if (!values) return null;
+    return { values, raw: both ? (both[2] === '' ? [] : both[2].split(',').map(Number)) : null };
+  }
+
+  /* The raw 16-bit words of each of count values, from the registers of the read: one or two
+   * 16-bit registers, or a 32-bit register shown high word first. Null when the number of
+   * registers does not fit the format. */
+  function rawWordsOf(format, count, raw) {
+    const per = format.regSize === 32 ? 1 : registersPerValue(format);
+    if (!raw || raw.length !== count * per) return null;
+    return Array.from({ length: count }, (_, i) =>
+      format.regSize === 32 ? [Math.floor(raw[i] / 65536), raw[i] % 65536] : raw.slice(i * per, i * per + per));
   }
 
   function valueToNumber(text) {
     if (text === 'inf') return Infinity;
     if (text === '-inf') return -Infinity;
-    const n = Number(text);
-    return Number.isNaN(n) ? NaN : n;
+    return Number(text);
   }
 
-  /* Raw 16-bit words of each value, in register order, from an unsigned read of the same
-   * format (one number per value: 16-bit word, low-first 32-bit pair, or 32-bit register). */
-  function rawWords(format, unsignedValues) {
-    return unsignedValues.map((text) => {
-      const n = Number(text);
-      if (format.valSize === 16) return [n & 0xffff];
-      const low = n % 65536;
-      const high = Math.floor(n / 65536) & 0xffff;
-      // Two 16-bit registers arrive low half first; a 32-bit register is shown high word first.
-      return format.regSize === 16 ? [low, high] : [high, low];
-    });
+  /* ---------- numbers in the interface language ---------- */
+
+  function decimalMark(lang) {
+    return COMMA_LANGUAGES.includes(lang) ? ',' : '.';
   }
 
-  function float32FromBits(bits) {
-    const view = new DataView(new ArrayBuffer(4));
-    view.setUint32(0, bits >>> 0);
-    return view.getFloat32(0);
+  // A number for reading: the decimal mark of the language, never a thousands separator.
+  function formatNumber(value, lang) {
+    return String(value).replace('.', decimalMark(lang));
   }
 
-  /* The value Vexo should have decoded from these raw words (as rawWords gives them), or null
-   * where the format does not map words to values one by one. */
-  function decodeWords(format, words) {
-    if (format.valSize === 16) {
-      if (format.regSize === 32) return null;
-      return format.type === 'int' ? (words[0] >= 32768 ? words[0] - 65536 : words[0]) : words[0];
-    }
-    let highFirst, lowFirst;
-    if (format.regSize === 16) {
-      highFirst = words[0] * 65536 + words[1];
-      lowFirst = words[1] * 65536 + words[0];
-    } else {
-      highFirst = words[0] * 65536 + words[1]; // the 32-bit register as it is
-      lowFirst = words[1] * 65536 + words[0]; // its halves exchanged
-    }
-    switch (format.type) {
-      case 'float4321':
-        return float32FromBits(highFirst);
-      case 'float1234':
-        return float32FromBits(lowFirst);
-      case 'long':
-        return format.regSize === 16 ? highFirst : null;
-      case 'int': {
-        const u = format.regSize === 16 ? lowFirst : highFirst;
-        return u >= 2147483648 ? u - 4294967296 : u;
-      }
-      default:
-        return format.regSize === 16 ? lowFirst : highFirst;
-    }
+  /* A value as Vexo printed it, for reading in the interface language; NaN and the infinities
+   * are spelled as people read them. */
+  function displayValue(text, lang) {
+    if (/^-?nan$/.test(text)) return 'NaN';
+    if (text === 'inf') return '+∞';
+    if (text === '-inf') return '−∞';
+    return text.replace('.', decimalMark(lang));
   }
 
-  /* Whether a value as Vexo printed it agrees with its raw words: true, false, or null when it
-   * cannot be told. The two come from two reads, so a changing register can make them differ. */
-  function agreesWithRaw(format, text, words) {
-    if (!words || words.length === 0) return null;
-    const expected = decodeWords(format, words);
-    if (expected === null) return null;
-    const shown = valueToNumber(text);
-    if (Number.isNaN(expected) || Number.isNaN(shown)) return Number.isNaN(expected) && Number.isNaN(shown);
-    if (!isFloatType(format.type)) return shown === expected;
-    if (!Number.isFinite(expected) || !Number.isFinite(shown)) return shown === expected;
-    const tolerance = Math.max(0.5 * Math.pow(10, -format.floatPrec), Math.abs(expected) * 1e-5) + 1e-12;
-    return Math.abs(shown - expected) <= tolerance;
+  /* One number written with the decimal mark given: digits, at most one mark, an optional
+   * exponent. Thousands separators are never accepted: "1.234" could not be told from a
+   * decimal. Returns the number or null. */
+  function parseNumber(token, mark) {
+    const m = mark === ',' ? ',' : '\\.';
+    const pattern = new RegExp('^[+-]?(\\d+(' + m + '\\d*)?|' + m + '\\d+)([eE][+-]?\\d+)?$');
+    return pattern.test(token) ? Number(token.replace(',', '.')) : null;
+  }
+
+  /* Typed values: where the comma is the decimal mark, values are separated by semicolons or
+   * blanks, otherwise by commas, semicolons or blanks. */
+  function splitValues(text, lang) {
+    const separators = decimalMark(lang) === ',' ? /[\s;]+/ : /[\s,;]+/;
+    return String(text).split(separators).filter((s) => s !== '');
   }
 
   function integerLimits(format) {
-    if (format.type === 'uint') return format.valSize === 32 ? [0, 4294967295] : [0, 65535];
+    if (format.type === 'uint' || format.type === 'long') return format.valSize === 32 ? [0, 4294967295] : [0, 65535];
     return format.valSize === 32 ? [-2147483648, 2147483647] : [-32768, 32767];
   }
 
-  /* Splits and checks the values a user typed for writing.
-   * Returns { values: [numbers], problems: [{key, params}] }. */
-  function parseWriteValues(text, format) {
+  /* Reads one value for writing; where names it in the problems ({position} or {address}).
+   * Returns { value } or { problem }. */
+  function readValue(token, mark, format, where) {
+    const params = Object.assign({ value: token }, where);
+    const value = parseNumber(token, mark);
+    if (value === null) {
+      const other = mark === ',' ? '.' : ',';
+      if (parseNumber(token, other) !== null) {
+        return { problem: { key: 'reg.wrongMark', params: Object.assign(params, { mark, example: '12' + mark + '5' }) } };
+      }
+      return { problem: { key: 'reg.notANumber', params } };
+    }
+    if (isFloatType(format.type)) {
+      if (!Number.isFinite(value) || Math.abs(value) > FLOAT_MAX) return { problem: { key: 'reg.floatRange', params } };
+    } else if (!Number.isInteger(value)) {
+      return { problem: { key: 'reg.notInteger', params } };
+    } else {
+      const [min, max] = integerLimits(format);
+      if (value < min || value > max) return { problem: { key: 'reg.outOfRange', params: Object.assign(params, { min, max }) } };
+    }
+    return { value };
+  }
+
+  /* Splits and checks the values a user typed for writing, by the rules of the interface
+   * language. Returns { values: [numbers], problems: [{key, params}] }. */
+  function parseWriteValues(text, format, lang) {
     const problems = [];
-    const tokens = String(text).split(/[\s,;]+/).filter((s) => s !== '');
-    if (!WRITABLE_TYPES.includes(format.type)) problems.push({ key: 'reg.longNotWritable' });
+    const tokens = splitValues(text, lang);
     if (tokens.length === 0) problems.push({ key: 'reg.noValues' });
     if (tokens.length > MAX_VALUES) problems.push({ key: 'reg.tooManyValues', params: { max: MAX_VALUES } });
     const values = [];
     tokens.forEach((token, i) => {
-      const position = i + 1;
-      if (!/^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/.test(token)) {
-        problems.push({ key: 'reg.notANumber', params: { position, value: token } });
-        return;
-      }
-      const n = Number(token);
-      if (isFloatType(format.type)) {
-        if (!Number.isFinite(n) || Math.abs(n) > 3.4028234663852886e38) {
-          problems.push({ key: 'reg.floatRange', params: { position, value: token } });
-        }
-      } else if (!Number.isInteger(n)) {
-        problems.push({ key: 'reg.notInteger', params: { position, value: token } });
-      } else {
-        const [min, max] = integerLimits(format);
-        if (n < min || n > max) problems.push({ key: 'reg.outOfRange', params: { position, value: token, min, max } });
-      }
-      values.push(n);
+      const read = readValue(token, decimalMark(lang), format, { position: i + 1 });
+      if (read.problem) problems.push(read.problem);
+      else values.push(read.value);
     });
     return { values, problems };
+  }
+
+  /* ---------- write plans ---------- */
+
+  /* The writes that put each value at its own address: one request per run of consecutive
+   * registers, in address order. entries: [{ address, value }]. Two values on one register,
+   * or a value past the last address, are problems: such a list is not written at all.
+   * Returns { runs: [{ start, end, values }], problems }. */
+  function planWrites(format, entries) {
+    const per = registersPerValue(format);
+    const runs = [];
+    const problems = [];
+    let next = -1; // the register after the previous value
+    entries.slice().sort((a, b) => a.address - b.address).forEach((entry) => {
+      const end = entry.address + per - 1;
+      if (end > LAST_ADDRESS) problems.push({ key: 'reg.listPastEnd', params: { address: entry.address } });
+      else if (entry.address < next) problems.push({ key: 'reg.listOverlap', params: { address: entry.address } });
+      const run = runs[runs.length - 1];
+      if (run && entry.address === next) {
+        run.values.push(entry.value);
+        run.end = end;
+      } else {
+        runs.push({ start: entry.address, end, values: [entry.value] });
+      }
+      next = entry.address + per;
+    });
+    return { runs, problems };
+  }
+
+  /* A loaded list's values for writing: each value text is read with the list's decimal mark
+   * and checked against the format. Returns { entries, problems }. */
+  function listEntries(rows, mark, format) {
+    const entries = [];
+    const problems = [];
+    rows.forEach((row) => {
+      const read = readValue(row.value, mark, format, { address: row.address });
+      if (read.problem) problems.push(read.problem);
+      else entries.push({ address: row.address, value: read.value });
+    });
+    return { entries, problems };
+  }
+
+  /* Whether a value read back, as Vexo printed it, is the value written: integers exactly,
+   * floats at 32-bit precision and to the digits Vexo prints. */
+  function readsBackAs(format, written, text) {
+    const shown = valueToNumber(text);
+    if (!isFloatType(format.type)) return shown === written;
+    const expected = Math.fround(written);
+    if (expected === 0) return shown === 0;
+    const digits = decimalsApply(format) ? format.floatPrec : 5 - Math.floor(Math.log10(Math.abs(expected)));
+    return Math.abs(shown - expected) <= 0.5 * Math.pow(10, -digits) * (1 + 1e-9);
   }
 
   /* ---------- CSV ---------- */
@@ -171,7 +253,7 @@
     return '0x' + (n & 0xffff).toString(16).toUpperCase().padStart(4, '0');
   }
 
-  // rows: [{ address, value, raw: [words] }]
+  // rows: [{ address, value, raw: [words] }]; values as Vexo printed them (a decimal point).
   function buildCsv(format, rows) {
     const lines = [CSV_HEADER.join(',')];
     rows.forEach((row) => {
@@ -181,7 +263,7 @@
     return lines.join('\r\n') + '\r\n';
   }
 
-  function splitCsvLine(line) {
+  function splitCsvLine(line, delimiter) {
     const fields = [];
     let field = '';
     let quoted = false;
@@ -194,7 +276,7 @@
         } else if (c === '"') quoted = false;
         else field += c;
       } else if (c === '"') quoted = true;
-      else if (c === ',' || c === ';') {
+      else if (c === delimiter) {
         fields.push(field.trim());
         field = '';
       } else field += c;
@@ -203,49 +285,43 @@
     return fields;
   }
 
-  /* Reads a register list back. Accepts the exported form, or any CSV with at least the
-   * columns address and value. Returns { format, rows } or { error: key }. */
+  /* Reads a register list back: Vexo's own export, or any list with at least the columns
+   * address and value. Columns are separated by commas, or by semicolons when the first line
+   * holds one; then, as spreadsheets write such files, the decimal mark is the comma.
+   * Returns { format, typed, rows: [{ address, value }], decimalMark } or { error, line };
+   * typed tells whether the list names its format. */
   function parseCsv(text) {
     const lines = String(text).replace(/^\uFEFF/, '').split(/\r\n|\n|\r/).filter((l) => l.trim() !== '');
     if (lines.length < 2) return { error: 'reg.csvEmpty' };
-    const header = splitCsvLine(lines[0]).map((h) => h.toLowerCase());
+    const delimiter = lines[0].includes(';') ? ';' : ',';
+    const header = splitCsvLine(lines[0], delimiter).map((h) => h.toLowerCase());
     const col = (name) => header.indexOf(name);
     if (col('address') < 0 || col('value') < 0) return { error: 'reg.csvNoColumns' };
     const rows = [];
     for (const line of lines.slice(1)) {
-      const f = splitCsvLine(line);
+      const f = splitCsvLine(line, delimiter);
       const address = Number(f[col('address')]);
       const value = f[col('value')];
-      if (!Number.isInteger(address) || address < 0 || address > LAST_ADDRESS || value === undefined || value === '') {
+      if (f.length !== header.length || !/^\d+$/.test(f[col('address')]) || address > LAST_ADDRESS || !value) {
         return { error: 'reg.csvBadRow', line };
       }
       rows.push({ address, value });
     }
     if (rows.length > MAX_VALUES) return { error: 'reg.csvTooMany' };
-    const first = splitCsvLine(lines[1]);
+    const first = splitCsvLine(lines[1], delimiter);
     const format = normalizeFormat({
       type: col('type') >= 0 ? first[col('type')] : 'int',
       regSize: col('register_size') >= 0 ? first[col('register_size')] : 16,
       valSize: col('value_size') >= 0 ? first[col('value_size')] : 16,
       floatPrec: 2,
     });
-    return { format, rows };
+    return { format, typed: col('type') >= 0, rows, decimalMark: delimiter === ';' ? ',' : '.' };
   }
 
-  exports.TYPES = TYPES;
-  exports.MAX_VALUES = MAX_VALUES;
-  exports.isFloatType = isFloatType;
-  exports.normalizeFormat = normalizeFormat;
-  exports.registersPerValue = registersPerValue;
-  exports.addressOf = addressOf;
-  exports.checkRange = checkRange;
-  exports.parseValueList = parseValueList;
-  exports.valueToNumber = valueToNumber;
-  exports.rawWords = rawWords;
-  exports.decodeWords = decodeWords;
-  exports.agreesWithRaw = agreesWithRaw;
-  exports.parseWriteValues = parseWriteValues;
-  exports.buildCsv = buildCsv;
-  exports.parseCsv = parseCsv;
-  exports.hex16 = hex16;
+  Object.assign(exports, {
+    TYPES, MAX_VALUES, isFloatType, normalizeFormat, registersPerValue, addressOf, decimalsApply,
+    engineFormat, layoutKey, checkRange, parseValueList, parseReadReply, rawWordsOf, valueToNumber,
+    decimalMark, formatNumber, displayValue, parseNumber, parseWriteValues, planWrites, listEntries,
+    readsBackAs, buildCsv, parseCsv, hex16,
+  });
 })(typeof module !== 'undefined' && module.exports ? module.exports : (window.Vexo.registerValues = {}));

@@ -1,5 +1,6 @@
 /* Support module: the e-mail form. Vexo reads the fields by position and cannot carry commas,
- * colons, quotes or braces inside a field, so they are refused before sending. */
+ * colons, quotes or braces inside a field, so they are refused before sending; the page says so,
+ * and whether this Vexo can send mail at all, before anything is typed. */
 (function () {
   'use strict';
   const V = window.Vexo;
@@ -31,36 +32,46 @@
     return root.querySelector('label[for="' + input.id + '"]').textContent.replace('*', '').trim();
   }
 
-  function validate() {
+  /* Checks the fields; while typing (typing true) an empty required field is not yet a
+   * problem. Marks the fields and offers the fix for refused characters. */
+  function validate(typing) {
     const problems = [];
     let forbiddenFound = false;
     FIELDS.forEach((sel) => {
       const input = $(sel);
       const value = input.value;
-      let bad = false;
-      if (input.required && value.trim() === '') {
-        problems.push(V.t('sup.required', { field: fieldLabel(input) }));
-        bad = true;
-      }
+      const before = problems.length;
+      if (!typing && input.required && value.trim() === '') problems.push(V.t('sup.required', { field: fieldLabel(input) }));
       if (sentLength(value) > Number(input.dataset.limit)) {
         problems.push(V.t('sup.tooLong', { field: fieldLabel(input), limit: input.dataset.limit }));
-        bad = true;
       }
       const forbidden = Array.from(new Set(value.match(FORBIDDEN) || []));
       if (forbidden.length) {
         problems.push(V.t('sup.forbidden', { field: fieldLabel(input), chars: forbidden.join(' ') }));
         forbiddenFound = true;
-        bad = true;
       }
-      input.setAttribute('aria-invalid', bad ? 'true' : 'false');
+      input.setAttribute('aria-invalid', problems.length > before ? 'true' : 'false');
     });
     const email = $('#sup-email').value.trim();
-    if (email && !/^[^\s@]+@[^\s@]+\.[^\s@]+$/.test(email)) {
+    if (email && !typing && !/^[^\s@]+@[^\s@]+\.[^\s@]+$/.test(email)) {
       problems.push(V.t('sup.badEmail'));
       $('#sup-email').setAttribute('aria-invalid', 'true');
     }
     $('#sup-fix').hidden = !forbiddenFound;
     return problems;
+  }
+
+  // Whether this Vexo says it can send mail, shown above the form.
+  function showMailState() {
+    const box = $('#sup-mailstate');
+    const info = V.generalInfo;
+    if (!info) {
+      box.hidden = true;
+      return;
+    }
+    const can = Number(info.canSendMailReport) === 1;
+    V.showStatus(box, can ? 'info' : 'error', V.t(can ? 'sup.canSend' : 'sup.cannotSend'));
+    box.setAttribute('role', 'note');
   }
 
   function replaceForbidden() {
@@ -70,7 +81,7 @@
       input.value = input.value.replace(FORBIDDEN, (c) => REPLACEMENTS[c]);
       updateCounter(input);
     });
-    validate();
+    validate(true);
     V.clearStatus($('#sup-status'));
     $('#sup-send').focus();
   }
@@ -101,8 +112,9 @@
     await V.busy($('#sup-send'), async () => {
       V.showStatus(box, 'busy', V.t('sup.sending'));
       try {
-        // Vexo percent-decodes this value once more before splitting it into fields.
-        const reply = await V.api('sendEmail', { json: encodeURIComponent(message()) }, { timeoutMs: 45000, post: true });
+        // Vexo percent-decodes this value once more before splitting it into fields, so a
+        // percent sign of the text is sent encoded. A form body keeps the text out of its log.
+        const reply = await V.api('sendEmail', { json: message().replace(/%/g, '%25') }, { timeoutMs: 45000, post: true });
         const [kind, text] = describeReply(reply);
         V.showStatus(box, kind, text, kind === 'ok' ? '' : JSON.stringify(reply));
         if (kind === 'ok') $('#sup-message').value = '';
@@ -127,7 +139,10 @@
       root = panel;
       FIELDS.forEach((sel) => {
         const input = $(sel);
-        input.addEventListener('input', () => updateCounter(input));
+        input.addEventListener('input', () => {
+          updateCounter(input);
+          validate(true);
+        });
         updateCounter(input);
       });
       $('#sup-form').addEventListener('submit', (e) => {
@@ -135,7 +150,12 @@
         send();
       });
       $('#sup-fix').addEventListener('click', replaceForbidden);
-      V.on('langchange', () => FIELDS.forEach((sel) => updateCounter($(sel))));
+      V.on('langchange', () => {
+        FIELDS.forEach((sel) => updateCounter($(sel)));
+        showMailState();
+      });
+      V.on('generalinfo', showMailState);
+      showMailState();
       document.addEventListener('click', (e) => {
         const tab = e.target.closest && e.target.closest('[role="tab"]');
         if (tab && tab.dataset.module === 'support') cameFrom = V.activeModule();
