@@ -466,7 +466,7 @@ describe('Vexo in the browser', () => {
     assert.match(await status('#sup-status').textContent(), /The message could not be sent: the mail program reported an error/);
     assert.match(await status('#sup-status').textContent(), /\{"status":"err!"\}/);
     // The message file holds the text as sent; Vexo's log holds none of it.
-    assert.match(fs.readFileSync(`${vexo.dir}/emailMessage.txt`, 'utf8'), /Client email {3}anna@example\.com\r\n[^]*Line one Line two; 100%/);
+    assert.match(fs.readFileSync(`${vexo.dir}/emailMessage.txt`, 'utf8'), /Client email {3}anna@example\.com\r\n[^]*Line one\r\nLine two; 100%\r\n/);
     assert.doesNotMatch(fs.readFileSync(vexo.log, 'utf8'), /anna|Torva%20Test|Torva Test|Line%20one/i);
   });
 

@@ -113,6 +113,7 @@ describe('a foreign page against Vexo', () => {
       await page.fill('#reg-wvalues', '555');
       await page.click('#reg-write');
       await page.waitForSelector('#reg-write-status.status-ok', WAIT);
+      await page.click('#reg-read');
       await page.waitForFunction(() => document.querySelector('#reg-body .value')?.textContent === '555', null, WAIT);
       assert.equal(await readRegister(devsim.port, 0), 555);
     } finally {
