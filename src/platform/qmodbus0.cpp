@@ -1,5 +1,8 @@
 #include "qmodbus0.h"
 
+#include "modbusexchange.h"
+#include "trafficrecorder.h"
+
 #include <QCoreApplication>
 #include <QSerialPortInfo>
 #include <QSettings>
@@ -11,14 +14,20 @@
 
 namespace {
 constexpr int microsecondsPerSecond = 1000000;
+constexpr uint8_t readCoils = 0x01;
+constexpr uint8_t readDiscreteInputs = 0x02;
 constexpr uint8_t readHoldingRegisters = 0x03;
+constexpr uint8_t readInputRegisters = 0x04;
+constexpr uint8_t writeSingleCoil = 0x05;
+constexpr uint8_t writeSingleRegister = 0x06;
+constexpr uint8_t writeMultipleCoils = 0x0F;
 constexpr uint8_t writeMultipleRegisters = 0x10;
-constexpr uint8_t exceptionFlag = 0x80;
+constexpr char reportSlaveId = 0x11;
+constexpr int coilOn = 0xFF00;
 // A 32-bit register takes four bytes; the PDU limits how many fit in one transfer.
 constexpr int bytesPerRegister32 = 4;
 constexpr int maxRead32 = MODBUS_MAX_READ_REGISTERS / 2;
 constexpr int maxWrite32 = MODBUS_MAX_WRITE_REGISTERS / 2;
-constexpr int rtuHeaderLength = 1;
 
 QString &configuredPortsFile()
 {
@@ -32,15 +41,6 @@ int reportTimeOut(int result)
     if (result == -1 && errno == ETIMEDOUT)
         errno = QModBus0::timedOutErrno;
     return result;
-}
-
-// A serial answer that came after its time-out still waits in the line's buffer and would
-// be taken for the answer to the next request: drop it first. A TCP link is fresh for
-// every transaction.
-void discardLateAnswers(modbus_t *ctx)
-{
-    if (::modbus_get_header_length(ctx) == rtuHeaderLength)
-        ::modbus_flush(ctx);
 }
 
 int failWith(int error)
@@ -79,36 +79,90 @@ void joinTimeval(uint32_t seconds, uint32_t microseconds, struct timeval *timeou
     timeout->tv_usec = static_cast<decltype(timeout->tv_usec)>(microseconds);
 }
 
-void putWord(uint8_t *at, int value)
+int byteAt(const QByteArray &pdu, int at)
 {
-    at[0] = static_cast<uint8_t>(value >> 8);
-    at[1] = static_cast<uint8_t>(value);
+    return static_cast<uint8_t>(pdu.at(at));
 }
 
-int wordAt(const uint8_t *at)
+int wordAt(const QByteArray &pdu, int at)
 {
-    return (at[0] << 8) | at[1];
+    return (byteAt(pdu, at) << 8) | byteAt(pdu, at + 1);
 }
 
-// Sends a raw request and receives the answer's PDU. Returns the PDU length or -1 with
-// errno set; an exception answer becomes the library's exception errno.
-int transact(modbus_t *ctx, const uint8_t *request, int requestLength, uint8_t *answer, const uint8_t **pdu)
+void appendWord(QByteArray *pdu, int value)
 {
-    discardLateAnswers(ctx);
-    if (::modbus_send_raw_request(ctx, request, requestLength) == -1)
-        return reportTimeOut(-1);
-    const int length = ::modbus_receive_confirmation(ctx, answer);
-    if (length == -1)
-        return reportTimeOut(-1);
-    const int header = ::modbus_get_header_length(ctx);
-    if (length < header + 2)
-        return failWith(EMBBADDATA);
-    *pdu = answer + header;
-    if ((*pdu)[0] == (request[1] | exceptionFlag))
-        return failWith(MODBUS_ENOBASE + (*pdu)[1]);
-    if ((*pdu)[0] != request[1])
-        return failWith(EMBBADDATA);
-    return length - header;
+    pdu->append(static_cast<char>(value >> 8));
+    pdu->append(static_cast<char>(value));
+}
+
+// Function code, address and a second word: a read's quantity or a single write's value.
+QByteArray requestPdu(uint8_t function, int address, int word)
+{
+    QByteArray pdu(1, static_cast<char>(function));
+    appendWord(&pdu, address);
+    appendWord(&pdu, word);
+    return pdu;
+}
+
+int readWords(modbus_t *ctx, uint8_t function, int address, int count, uint16_t *dest)
+{
+    if (!ctx)
+        return failWith(EINVAL);
+    if (count < 1 || count > MODBUS_MAX_READ_REGISTERS)
+        return failWith(EMBMDATA);
+    return ModbusExchange(ctx, requestPdu(function, address, count), address, count)
+        .run([count, dest](const QByteArray &pdu) {
+            if (byteAt(pdu, 1) != 2 * count)
+                return failWith(EMBBADDATA);
+            for (int i = 0; i < count; ++i)
+                dest[i] = static_cast<uint16_t>(wordAt(pdu, 2 + 2 * i));
+            return count;
+        });
+}
+
+int readBits(modbus_t *ctx, uint8_t function, int address, int count, uint8_t *dest)
+{
+    if (!ctx)
+        return failWith(EINVAL);
+    if (count < 1 || count > MODBUS_MAX_READ_BITS)
+        return failWith(EMBMDATA);
+    return ModbusExchange(ctx, requestPdu(function, address, count), address, count)
+        .run([count, dest](const QByteArray &pdu) {
+            if (byteAt(pdu, 1) != (count + 7) / 8)
+                return failWith(EMBBADDATA);
+            for (int i = 0; i < count; ++i)
+                dest[i] = (byteAt(pdu, 2 + i / 8) >> (i % 8)) & 1;
+            return count;
+        });
+}
+
+// A multiple write: data holds the byte count and the values. The answer echoes the
+// address and the quantity; returns the quantity echoed, which the caller judges.
+int writeMultiple(modbus_t *ctx, uint8_t function, int address, int count, const QByteArray &data)
+{
+    QByteArray request = requestPdu(function, address, count);
+    return ModbusExchange(ctx, request + data, address, count).run([address](const QByteArray &pdu) {
+        if (wordAt(pdu, 1) != address)
+            return failWith(EMBBADDATA);
+        return wordAt(pdu, 3);
+    });
+}
+
+// A single write: the answer repeats the request.
+int writeSingle(modbus_t *ctx, uint8_t function, int address, int value)
+{
+    if (!ctx)
+        return failWith(EINVAL);
+    const QByteArray request = requestPdu(function, address, value);
+    return ModbusExchange(ctx, request, address, 1).run([&request](const QByteArray &pdu) {
+        return pdu == request ? 1 : failWith(EMBBADDATA);
+    });
+}
+
+// A write whose echoed quantity must be the one sent.
+int wholeWrite(int written, int count)
+{
+    return written == -1 || written == count ? written : failWith(EMBBADDATA);
 }
 } // namespace
 
@@ -180,74 +234,69 @@ int modbus_set_timeout_end(modbus_t *ctx, const struct timeval *timeout)
 
 int modbus_read_registers(modbus_t *ctx, int address, int count, uint16_t *dest)
 {
-    discardLateAnswers(ctx);
-    return reportTimeOut(::modbus_read_registers(ctx, address, count, dest));
+    return readWords(ctx, readHoldingRegisters, address, count, dest);
 }
 
 int modbus_write_registers(modbus_t *ctx, int address, int count, const uint16_t *data)
 {
-    discardLateAnswers(ctx);
-    return reportTimeOut(::modbus_write_registers(ctx, address, count, data));
+    if (!ctx)
+        return failWith(EINVAL);
+    if (count < 1 || count > MODBUS_MAX_WRITE_REGISTERS)
+        return failWith(EMBMDATA);
+    QByteArray values(1, static_cast<char>(2 * count));
+    for (int i = 0; i < count; ++i)
+        appendWord(&values, data[i]);
+    return wholeWrite(writeMultiple(ctx, writeMultipleRegisters, address, count, values), count);
 }
 
 int modbus_read_registers_32(modbus_t *ctx, int address, int count, uint32_t *dest)
 {
+    if (!ctx)
+        return failWith(EINVAL);
     if (count < 1 || count > maxRead32)
         return failWith(EMBMDATA);
-    uint8_t request[6] = {static_cast<uint8_t>(::modbus_get_slave(ctx)), readHoldingRegisters};
-    putWord(request + 2, address);
-    putWord(request + 4, count);
-    uint8_t answer[MODBUS_MAX_ADU_LENGTH];
-    const uint8_t *pdu = nullptr;
-    const int pduLength = transact(ctx, request, sizeof request, answer, &pdu);
-    if (pduLength == -1)
-        return -1;
-    // A shorter answer than asked is handed on as fewer registers; anything that is not a
-    // whole number of registers, more than asked or more than arrived is broken.
-    const int byteCount = pdu[1];
-    if (byteCount % bytesPerRegister32 != 0 || byteCount > count * bytesPerRegister32 ||
-        byteCount > pduLength - 2)
-        return failWith(EMBBADDATA);
-    const int received = byteCount / bytesPerRegister32;
-    for (int i = 0; i < received; ++i) {
-        const uint8_t *at = pdu + 2 + i * bytesPerRegister32;
-        dest[i] =
-            (uint32_t(at[0]) << 24) | (uint32_t(at[1]) << 16) | (uint32_t(at[2]) << 8) | uint32_t(at[3]);
-    }
-    return received;
+    return ModbusExchange(ctx, requestPdu(readHoldingRegisters, address, count), address, count)
+        .run([count, dest](const QByteArray &pdu) {
+            // A shorter answer than asked is handed on as fewer registers; anything that is
+            // not a whole number of registers or more than asked is broken.
+            const int byteCount = byteAt(pdu, 1);
+            if (byteCount % bytesPerRegister32 != 0 || byteCount > count * bytesPerRegister32)
+                return failWith(EMBBADDATA);
+            const int received = byteCount / bytesPerRegister32;
+            for (int i = 0; i < received; ++i) {
+                const int at = 2 + i * bytesPerRegister32;
+                dest[i] = (uint32_t(wordAt(pdu, at)) << 16) | uint32_t(wordAt(pdu, at + 2));
+            }
+            return received;
+        });
 }
 
 int modbus_write_registers_32(modbus_t *ctx, int address, int count, const uint32_t *data)
 {
+    if (!ctx)
+        return failWith(EINVAL);
     if (count < 1 || count > maxWrite32)
         return failWith(EMBMDATA);
-    uint8_t request[7 + maxWrite32 * bytesPerRegister32] = {static_cast<uint8_t>(::modbus_get_slave(ctx)),
-                                                            writeMultipleRegisters};
-    putWord(request + 2, address);
-    putWord(request + 4, count);
-    request[6] = static_cast<uint8_t>(count * bytesPerRegister32);
+    QByteArray values(1, static_cast<char>(count * bytesPerRegister32));
     for (int i = 0; i < count; ++i) {
-        uint8_t *at = request + 7 + i * bytesPerRegister32;
-        at[0] = static_cast<uint8_t>(data[i] >> 24);
-        at[1] = static_cast<uint8_t>(data[i] >> 16);
-        at[2] = static_cast<uint8_t>(data[i] >> 8);
-        at[3] = static_cast<uint8_t>(data[i]);
+        appendWord(&values, int(data[i] >> 16));
+        appendWord(&values, int(data[i] & 0xFFFF));
     }
-    uint8_t answer[MODBUS_MAX_ADU_LENGTH];
-    const uint8_t *pdu = nullptr;
-    const int pduLength = transact(ctx, request, 7 + count * bytesPerRegister32, answer, &pdu);
-    if (pduLength == -1)
-        return -1;
     // The echo names the address written and how many registers were taken.
-    if (pduLength < 5 || wordAt(pdu + 1) != address)
-        return failWith(EMBBADDATA);
-    return wordAt(pdu + 3);
+    return writeMultiple(ctx, writeMultipleRegisters, address, count, values);
 }
 
 int modbus_report_slave_id(modbus_t *ctx, int maxDest, uint8_t *dest)
 {
-    discardLateAnswers(ctx);
-    const int count = reportTimeOut(::modbus_report_slave_id(ctx, maxDest, dest));
+    if (!ctx || maxDest < 1)
+        return failWith(EINVAL);
+    const int count =
+        ModbusExchange(ctx, QByteArray(1, reportSlaveId), 0, 0).run([maxDest, dest](const QByteArray &pdu) {
+            const int reported = byteAt(pdu, 1);
+            for (int i = 0; i < reported && i < maxDest; ++i)
+                dest[i] = static_cast<uint8_t>(byteAt(pdu, 2 + i));
+            return reported;
+        });
     // An empty report is no identification; say so rather than leave a stale errno.
     if (count == 0)
         errno = EMBBADDATA;
@@ -291,6 +340,53 @@ QList<PortInfo> getPorts()
             ports.append({trimmed, trimmed});
     }
     return ports;
+}
+
+int modbus_read_bits(modbus_t *ctx, int address, int count, uint8_t *dest)
+{
+    return readBits(ctx, readCoils, address, count, dest);
+}
+
+int modbus_read_input_bits(modbus_t *ctx, int address, int count, uint8_t *dest)
+{
+    return readBits(ctx, readDiscreteInputs, address, count, dest);
+}
+
+int modbus_read_input_registers(modbus_t *ctx, int address, int count, uint16_t *dest)
+{
+    return readWords(ctx, readInputRegisters, address, count, dest);
+}
+
+int modbus_write_bit(modbus_t *ctx, int address, int status)
+{
+    return writeSingle(ctx, writeSingleCoil, address, status ? coilOn : 0);
+}
+
+int modbus_write_register(modbus_t *ctx, int address, uint16_t value)
+{
+    return writeSingle(ctx, writeSingleRegister, address, value);
+}
+
+int modbus_write_bits(modbus_t *ctx, int address, int count, const uint8_t *data)
+{
+    if (!ctx)
+        return failWith(EINVAL);
+    if (count < 1 || count > MODBUS_MAX_WRITE_BITS)
+        return failWith(EMBMDATA);
+    const int byteCount = (count + 7) / 8;
+    QByteArray values(1 + byteCount, '\0');
+    values[0] = static_cast<char>(byteCount);
+    for (int i = 0; i < count; ++i) {
+        if (data[i])
+            values[1 + i / 8] = static_cast<char>(values[1 + i / 8] | (1 << (i % 8)));
+    }
+    return wholeWrite(writeMultiple(ctx, writeMultipleCoils, address, count, values), count);
+}
+
+TrafficRecorder &trafficRecorder()
+{
+    static TrafficRecorder recorder;
+    return recorder;
 }
 
 } // namespace QModBus0

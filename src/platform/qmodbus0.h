@@ -14,11 +14,13 @@
 
 // The library's own opaque context; only the layer's implementation sees its inside.
 typedef struct _modbus modbus_t;
+class TrafficRecorder;
 
 // The Modbus master library as the engine uses it: libmodbus with 32-bit register
 // transfers (four bytes per register, most significant byte first, the quantity counting
 // 32-bit registers) and a serial port enumerator. After a failed call errno holds
-// timedOutErrno when the slave did not answer in time, on every platform.
+// timedOutErrno when the slave did not answer in time, on every platform. Every transaction
+// is recorded, frames and all, by trafficRecorder().
 namespace QModBus0 {
 
 // What a time-out looks like to callers, whatever the platform reports.
@@ -47,6 +49,20 @@ int modbus_write_registers_32(modbus_t *ctx, int address, int count, const uint3
 // returns the number of bytes the slave reported.
 int modbus_report_slave_id(modbus_t *ctx, int maxDest, uint8_t *dest);
 const char *modbus_strerror(int errnum);
+
+// The other data tables. Bits travel one per byte (0 or 1) on this side. Each returns the
+// number of items read or written (1 for a single write), or -1 with errno set; an answer
+// that does not match its request in every field (function, byte count, echo, slave) is
+// EMBBADDATA or EMBBADSLAVE.
+int modbus_read_bits(modbus_t *ctx, int address, int count, uint8_t *dest);             // coils, 01
+int modbus_read_input_bits(modbus_t *ctx, int address, int count, uint8_t *dest);       // discrete inputs, 02
+int modbus_read_input_registers(modbus_t *ctx, int address, int count, uint16_t *dest); // 04
+int modbus_write_bit(modbus_t *ctx, int address, int status);                           // 05
+int modbus_write_register(modbus_t *ctx, int address, uint16_t value);                  // 06
+int modbus_write_bits(modbus_t *ctx, int address, int count, const uint8_t *data);      // 15
+
+// The last transactions of every context and the counters over them.
+TrafficRecorder &trafficRecorder();
 
 struct PortInfo
 {
