@@ -1,8 +1,8 @@
 // vexo-devsim: a simulated Modbus device (TCP or RTU) for tests, benchmarks and the quick start.
+#include "devicetables.h"
 #include "discoveryresponder.h"
 #include "faultcontrol.h"
 #include "options.h"
-#include "registerbank.h"
 #include "requestprocessor.h"
 #include "rtuserver.h"
 #include "tcpserver.h"
@@ -25,8 +25,8 @@ int main(int argc, char *argv[])
         return help ? 0 : 2;
     }
 
-    RegisterBank bank;
-    RequestProcessor processor(&bank, options.report);
+    DeviceTables tables;
+    RequestProcessor processor(&tables, options.report);
     FaultControl faults(options.faults, options.controlFile);
     TcpServer tcpServer(&processor, &faults, options.logRequests);
     RtuServer rtuServer(&processor, &faults, options.logRequests);

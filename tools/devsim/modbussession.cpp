@@ -2,10 +2,12 @@
 
 #include "adu.h"
 #include "faultcontrol.h"
+#include "pdu.h"
 #include "requestprocessor.h"
 
 #include <modbus.h>
 
+#include <QHash>
 #include <QThread>
 
 #include <cerrno>
@@ -18,21 +20,33 @@ constexpr int rtuChecksum = 2;
 constexpr int tcpHeader = 7;
 constexpr unsigned long idleAfterLineErrorMs = 10;
 
-void logRequest(const QByteArray &pdu)
+void logRequest(const QByteArray &pdu, const QByteArray &frame)
 {
     const auto byte = [&pdu](int i) { return i < pdu.size() ? static_cast<unsigned char>(pdu[i]) : 0; };
-    // One line per request, so that tests can count the attempts they caused.
-    std::printf("request function=%d address=%d count=%d\n", byte(0), (byte(1) << 8) | byte(2),
-                (byte(3) << 8) | byte(4));
+    const int function = byte(0);
+    // A single write's second word is its value, not a quantity.
+    const bool single = function == Pdu::writeSingleCoil || function == Pdu::writeSingleRegister;
+    // One line per request, so that tests can count the attempts they caused and see what
+    // came over the wire.
+    std::printf("request function=%d address=%d count=%d frame=%s\n", function, (byte(1) << 8) | byte(2),
+                single ? 1 : (byte(3) << 8) | byte(4), frame.toHex().constData());
     std::fflush(stdout);
 }
 
 QByteArray malformed(QByteArray pdu)
 {
-    // A different function code with the same layout: a read answered as an input-register
-    // read, a write as a coil write, an identification as a register read.
-    const char function = pdu.at(0);
-    pdu[0] = function == 0x10 ? char(0x0F) : char(0x04);
+    // Another function code with the same layout: each read answered as the other read of
+    // its kind (coils and discrete inputs, holding and input registers), each write as the
+    // other write of its size; an identification or an exception as a register read.
+    static const QHash<char, char> twins = {{Pdu::readCoils, Pdu::readDiscreteInputs},
+                                            {Pdu::readDiscreteInputs, Pdu::readCoils},
+                                            {Pdu::readHoldingRegisters, Pdu::readInputRegisters},
+                                            {Pdu::readInputRegisters, Pdu::readHoldingRegisters},
+                                            {Pdu::writeSingleCoil, Pdu::writeSingleRegister},
+                                            {Pdu::writeSingleRegister, Pdu::writeSingleCoil},
+                                            {Pdu::writeMultipleCoils, Pdu::writeMultipleRegisters},
+                                            {Pdu::writeMultipleRegisters, Pdu::writeMultipleCoils}};
+    pdu[0] = twins.value(pdu.at(0), Pdu::readInputRegisters);
     return pdu;
 }
 } // namespace
@@ -69,7 +83,7 @@ void ModbusSession::answer(const QByteArray &request, int length)
     const int header = m_rtu ? rtuHeader : tcpHeader;
     const QByteArray pdu = request.mid(header, length - header - (m_rtu ? rtuChecksum : 0));
     if (m_logRequests)
-        logRequest(pdu);
+        logRequest(pdu, request);
     const Faults faults = m_faults->current();
     if (faults.mode == Faults::Silent)
         return;

@@ -71,8 +71,23 @@ bool DevsimOptions::parse(const QStringList &arguments, DevsimOptions *options, 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Simulated Modbus device for Vexo's tests, benchmarks and quick start.\n"
+        "Functions: 01 read coils, 02 read discrete inputs, 03 read holding registers, 04 read\n"
+        "input registers, 05 write one coil, 06 write one register, 15 write coils, 16 write\n"
+        "registers, 17 report slave id. Addresses off a table answer with exception 02 (illegal\n"
+        "data address), bad quantities with 03 (illegal data value).\n"
+        "Coils and discrete inputs: addresses 0-9999. Coils 0-15 = 1010 0101 0011 1100 (coil 0\n"
+        "first; bytes A5 3C on the wire), discrete inputs 0-15 = 1100 1010 1111 0000 (53 0F).\n"
+        "Input registers (read only): addresses 0-9999, preloaded with every value type (byte\n"
+        "orders as A B C D ... = the value's bytes, most significant first):\n"
+        "  0=int16 -1, 1=uint16 40000, 2=int16 -12345, 3=int16 -12345 BADC,\n"
+        "  4-5=int32 -123456789, 6-7=uint32 4000000000, 8-9/10-11/12-13/14-15=float32 123.456\n"
+        "  in ABCD/CDAB/BADC/DCBA, 16-19=int64 -1234567890123456789, 20-23=uint64\n"
+        "  12345678901234567890, 24-27/28-31/32-35/36-39=float64 3.141592653589793 in\n"
+        "  ABCD/CDAB/BADC/DCBA, 40-45=ascii \"Vexo devsim\" (first character in the high byte,\n"
+        "  a NUL after it), 46-51=the same text BADC (first character in the low byte).\n"
         "Holding registers are 16-bit everywhere except 5000-7999, which are 32-bit registers\n"
-        "(4 bytes each, most significant byte first; quantities count 32-bit registers).\n"
+        "(4 bytes each, most significant byte first; quantities count 32-bit registers; 06\n"
+        "cannot write them).\n"
         "Preloaded: 0=1234, 1=0xFFFF, 2-3=12.5 high word first, 4-5=12.5 low word first,\n"
         "6-7=65536 high word first, 8=42, 9=7, 10-11=-100000 low word first, 12-13=float NaN\n"
         "high word first, 100-109=100-109; 5000=123456789, 5001=12.5, 5002=0xFFFFFFFF,\n"
@@ -102,11 +117,13 @@ bool DevsimOptions::parse(const QStringList &arguments, DevsimOptions *options, 
         {"report-hex", "The whole report slave id data as hex bytes (overrides the three above).", "hex"},
         {"fault",
          "Misbehave: " + Faults::modeNames() +
-             " (default none). short answers one register fewer than asked (a write echoes one "
-             "fewer); malformed answers with another function code; bad-crc matters on RTU only.",
+             " (default none). short answers one item fewer than asked (a read one register or data "
+             "byte less, a multiple write echoes one fewer, a single write a value one smaller); "
+             "malformed answers with another function code; bad-crc matters on RTU only.",
          "mode", "none"},
         {"delay", "Answer this many milliseconds late (default 0).", "ms", "0"},
-        {"log-requests", "Print one line per request on standard output (tests count them)."},
+        {"log-requests", "Print one line per request on standard output: function code, address, count "
+                         "and the whole frame in hex (tests count and check them)."},
         {"discovery", "Answer device searches (UDP port 30303, every address) with the four lines below."},
         {"discovery-name", "Device name in search answers (default \"Vexo device simulator\").", "text"},
         {"discovery-mac", "MAC text in search answers (default 02:00:00:00:00:01).", "text"},
