@@ -137,14 +137,17 @@ int readBits(modbus_t *ctx, uint8_t function, int address, int count, uint8_t *d
 }
 
 // A multiple write: data holds the byte count and the values. The answer echoes the
-// address and the quantity; returns the quantity echoed, which the caller judges.
-int writeMultiple(modbus_t *ctx, uint8_t function, int address, int count, const QByteArray &data)
+// address and the quantity; returns the quantity echoed, which must be the one sent unless
+// the caller takes fewer.
+int writeMultiple(modbus_t *ctx, uint8_t function, int address, int count, const QByteArray &data,
+                  bool fewerTaken = false)
 {
-    QByteArray request = requestPdu(function, address, count);
-    return ModbusExchange(ctx, request + data, address, count).run([address](const QByteArray &pdu) {
-        if (wordAt(pdu, 1) != address)
+    const QByteArray request = requestPdu(function, address, count);
+    return ModbusExchange(ctx, request + data, address, count).run([=](const QByteArray &pdu) {
+        const int echoed = wordAt(pdu, 3);
+        if (wordAt(pdu, 1) != address || (echoed != count && !fewerTaken))
             return failWith(EMBBADDATA);
-        return wordAt(pdu, 3);
+        return echoed;
     });
 }
 
@@ -159,11 +162,6 @@ int writeSingle(modbus_t *ctx, uint8_t function, int address, int value)
     });
 }
 
-// A write whose echoed quantity must be the one sent.
-int wholeWrite(int written, int count)
-{
-    return written == -1 || written == count ? written : failWith(EMBBADDATA);
-}
 } // namespace
 
 namespace QModBus0 {
@@ -246,7 +244,7 @@ int modbus_write_registers(modbus_t *ctx, int address, int count, const uint16_t
     QByteArray values(1, static_cast<char>(2 * count));
     for (int i = 0; i < count; ++i)
         appendWord(&values, data[i]);
-    return wholeWrite(writeMultiple(ctx, writeMultipleRegisters, address, count, values), count);
+    return writeMultiple(ctx, writeMultipleRegisters, address, count, values);
 }
 
 int modbus_read_registers_32(modbus_t *ctx, int address, int count, uint32_t *dest)
@@ -283,7 +281,7 @@ int modbus_write_registers_32(modbus_t *ctx, int address, int count, const uint3
         appendWord(&values, int(data[i] & 0xFFFF));
     }
     // The echo names the address written and how many registers were taken.
-    return writeMultiple(ctx, writeMultipleRegisters, address, count, values);
+    return writeMultiple(ctx, writeMultipleRegisters, address, count, values, true);
 }
 
 int modbus_report_slave_id(modbus_t *ctx, int maxDest, uint8_t *dest)
@@ -380,7 +378,7 @@ int modbus_write_bits(modbus_t *ctx, int address, int count, const uint8_t *data
         if (data[i])
             values[1 + i / 8] = static_cast<char>(values[1 + i / 8] | (1 << (i % 8)));
     }
-    return wholeWrite(writeMultiple(ctx, writeMultipleCoils, address, count, values), count);
+    return writeMultiple(ctx, writeMultipleCoils, address, count, values);
 }
 
 TrafficRecorder &trafficRecorder()

@@ -1,12 +1,16 @@
 """An independent Modbus TCP device for tests: a pymodbus server whose holding registers
-are filled and read with pymodbus's own payload builder and decoder.
+are filled and read with pymodbus's own payload builder and decoder, and whose other
+tables are set and read directly.
 
 Prints "port N" once it listens on loopback, then answers commands on standard input,
 one per line, each answered by one line that begins with "= ":
   encode ADDR KIND ORDER VALUE   builds VALUE and stores it at ADDR, prints "ok"
   decode ADDR KIND ORDER         prints the value decoded from ADDR
+  set TABLE ADDR V1,V2,...       stores the values from ADDR on, prints "ok"
+  get TABLE ADDR COUNT           prints COUNT values from ADDR, comma separated
 KIND is one of 16bit_int, 16bit_uint, 32bit_int, 32bit_uint, 32bit_float; ORDER is the
-word order, "big" (first register holds the high half) or "little".
+word order, "big" (first register holds the high half) or "little". TABLE is co (coils),
+di (discrete inputs), hr (holding registers) or ir (input registers); bits are 0 and 1.
 """
 import logging
 import socket
@@ -20,6 +24,7 @@ from pymodbus.payload import BinaryPayloadBuilder, BinaryPayloadDecoder
 from pymodbus.server import StartTcpServer
 
 HOLDING = 3
+TABLES = {"co": 1, "di": 2, "hr": 3, "ir": 4}
 ORDERS = {"big": Endian.Big, "little": Endian.Little}
 
 
@@ -54,9 +59,19 @@ def decode(slave, address, kind, order):
     return repr(getattr(decoder, "decode_" + kind)())
 
 
+def set_values(slave, table, address, text):
+    slave.setValues(TABLES[table], address, [int(v) for v in text.split(",")])
+    return "ok"
+
+
+def get_values(slave, table, address, count):
+    return ",".join(str(int(v)) for v in slave.getValues(TABLES[table], address, count))
+
+
 def main():
     logging.disable(logging.CRITICAL)
-    slave = ModbusSlaveContext(hr=ModbusSequentialDataBlock(0, [0] * 1000), zero_mode=True)
+    blocks = {name: ModbusSequentialDataBlock(0, [0] * 1000) for name in TABLES}
+    slave = ModbusSlaveContext(zero_mode=True, **blocks)
     context = ModbusServerContext(slaves=slave, single=True)
     port = free_port()
     threading.Thread(target=StartTcpServer, kwargs={"context": context, "address": ("127.0.0.1", port)},
@@ -72,6 +87,10 @@ def main():
                 reply = encode(slave, int(words[1]), words[2], words[3], words[4])
             elif words and words[0] == "decode":
                 reply = decode(slave, int(words[1]), words[2], words[3])
+            elif words and words[0] == "set":
+                reply = set_values(slave, words[1], int(words[2]), words[3])
+            elif words and words[0] == "get":
+                reply = get_values(slave, words[1], int(words[2]), int(words[3]))
             else:
                 reply = "error unknown command"
         except Exception as error:  # the test reads the reason instead of a dead peer

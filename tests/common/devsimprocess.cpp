@@ -68,6 +68,17 @@ int DevsimProcess::requestCount(int function)
     return m_output.count(pattern);
 }
 
+QByteArray DevsimProcess::lastFrame()
+{
+    requestCount();
+    const QString mark = QStringLiteral("frame=");
+    if (!m_output.contains(mark))
+        return QByteArray();
+    const int at = m_output.lastIndexOf(mark) + mark.size();
+    const int end = m_output.indexOf(QLatin1Char('\n'), at);
+    return QByteArray::fromHex(m_output.mid(at, end - at).toLatin1());
+}
+
 PtyPair::~PtyPair()
 {
     m_process.terminate();

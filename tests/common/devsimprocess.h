@@ -20,6 +20,8 @@ public:
     void setFault(const QString &mode, int delayMs = 0);
     // Requests seen so far, optionally only those with this function code.
     int requestCount(int function = -1);
+    // The whole frame of the last request seen, as it arrived (TCP header or RTU CRC included).
+    QByteArray lastFrame();
     QString output() const { return m_output; }
 
 private:
