@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Times Modbus reads through the gateway beside the same reads made directly.
 
-  bench/modbus/bench_modbus.py [--iterations N]
+  bench/modbus/bench_modbus.py [--iterations N] [--functions-only]
 
 Needs a build in build/ (or VEXO_BUILD_DIR), a C compiler with libmodbus-dev and socat.
 Everything runs on loopback and pseudo-terminals. Prints medians in milliseconds:
@@ -10,7 +10,10 @@ Everything runs on loopback and pseudo-terminals. Prints medians in milliseconds
   a fresh connection per read as the gateway makes);
 - RTU over a socat pseudo-terminal pair: 1, 10 and 100 registers through the gateway
   (minus 100 ms) beside the direct client, and the time the same exchange needs on a real
-  115200-baud line (pseudo-terminals do not pace bytes).
+  115200-baud line (pseudo-terminals do not pace bytes);
+- per read function (01 coils, 02 discrete inputs, 03 holding, 04 input registers), 10 and
+  100 items, the direct client alone over TCP (persistent connection) and RTU: the
+  baseline for the same reads through Vexo. --functions-only runs just this part.
 """
 import argparse
 import os
@@ -113,14 +116,32 @@ def bench_rtu(exe, iterations):
     print("  baud, adds about 2.9 ms per read)")
 
 
+FUNCTIONS = ((1, "01 coils"), (2, "02 discrete inputs"), (3, "03 holding registers"), (4, "04 input registers"))
+
+
+def bench_functions(exe, iterations):
+    print("Direct libmodbus reads per function (median ms; TCP persistent connection, RTU pty)")
+    print("  %-22s %10s %10s %10s %10s" % ("function", "TCP 10", "TCP 100", "RTU 10", "RTU 100"))
+    with devsim.PtyPair() as line, devsim.Devsim(["--tcp", "127.0.0.1:0", "--rtu", line.second]) as device:
+        for fc, name in FUNCTIONS:
+            times = [direct_ms(exe, ["tcp", "127.0.0.1", device.port, 0, count, iterations * 10, "fc=%d" % fc])
+                     for count in (10, 100)]
+            times += [direct_ms(exe, ["rtu", line.first, BAUD, 0, count, iterations, "fc=%d" % fc])
+                      for count in (10, 100)]
+            print("  %-22s %10.3f %10.3f %10.3f %10.3f" % ((name,) + tuple(times)))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--iterations", type=int, default=50)
+    parser.add_argument("--functions-only", action="store_true")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as workdir:
         exe = build_direct_client(workdir)
-        bench_tcp(exe, args.iterations)
-        bench_rtu(exe, args.iterations)
+        if not args.functions_only:
+            bench_tcp(exe, args.iterations)
+            bench_rtu(exe, args.iterations)
+        bench_functions(exe, args.iterations)
 
 
 if __name__ == "__main__":
