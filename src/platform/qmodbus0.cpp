@@ -10,6 +10,7 @@
 #include <modbus.h>
 
 #include <cerrno>
+#include <functional>
 #include <limits>
 
 namespace {
@@ -104,36 +105,38 @@ QByteArray requestPdu(uint8_t function, int address, int word)
     return pdu;
 }
 
-int readWords(modbus_t *ctx, uint8_t function, int address, int count, uint16_t *dest)
+// A read of count items, at most maxCount; check judges the answer's PDU and copies out.
+int read(modbus_t *ctx, uint8_t function, int address, int count, int maxCount,
+         const std::function<int(const QByteArray &pdu)> &check)
 {
     if (!ctx)
         return failWith(EINVAL);
-    if (count < 1 || count > MODBUS_MAX_READ_REGISTERS)
+    if (count < 1 || count > maxCount)
         return failWith(EMBMDATA);
-    return ModbusExchange(ctx, requestPdu(function, address, count), address, count)
-        .run([count, dest](const QByteArray &pdu) {
-            if (byteAt(pdu, 1) != 2 * count)
-                return failWith(EMBBADDATA);
-            for (int i = 0; i < count; ++i)
-                dest[i] = static_cast<uint16_t>(wordAt(pdu, 2 + 2 * i));
-            return count;
-        });
+    return ModbusExchange(ctx, requestPdu(function, address, count), address, count).run(check);
+}
+
+int readWords(modbus_t *ctx, uint8_t function, int address, int count, uint16_t *dest)
+{
+    return read(ctx, function, address, count, MODBUS_MAX_READ_REGISTERS,
+                [count, dest](const QByteArray &pdu) {
+                    if (byteAt(pdu, 1) != 2 * count)
+                        return failWith(EMBBADDATA);
+                    for (int i = 0; i < count; ++i)
+                        dest[i] = static_cast<uint16_t>(wordAt(pdu, 2 + 2 * i));
+                    return count;
+                });
 }
 
 int readBits(modbus_t *ctx, uint8_t function, int address, int count, uint8_t *dest)
 {
-    if (!ctx)
-        return failWith(EINVAL);
-    if (count < 1 || count > MODBUS_MAX_READ_BITS)
-        return failWith(EMBMDATA);
-    return ModbusExchange(ctx, requestPdu(function, address, count), address, count)
-        .run([count, dest](const QByteArray &pdu) {
-            if (byteAt(pdu, 1) != (count + 7) / 8)
-                return failWith(EMBBADDATA);
-            for (int i = 0; i < count; ++i)
-                dest[i] = (byteAt(pdu, 2 + i / 8) >> (i % 8)) & 1;
-            return count;
-        });
+    return read(ctx, function, address, count, MODBUS_MAX_READ_BITS, [count, dest](const QByteArray &pdu) {
+        if (byteAt(pdu, 1) != (count + 7) / 8)
+            return failWith(EMBBADDATA);
+        for (int i = 0; i < count; ++i)
+            dest[i] = (byteAt(pdu, 2 + i / 8) >> (i % 8)) & 1;
+        return count;
+    });
 }
 
 // A multiple write: data holds the byte count and the values. The answer echoes the
@@ -249,24 +252,19 @@ int modbus_write_registers(modbus_t *ctx, int address, int count, const uint16_t
 
 int modbus_read_registers_32(modbus_t *ctx, int address, int count, uint32_t *dest)
 {
-    if (!ctx)
-        return failWith(EINVAL);
-    if (count < 1 || count > maxRead32)
-        return failWith(EMBMDATA);
-    return ModbusExchange(ctx, requestPdu(readHoldingRegisters, address, count), address, count)
-        .run([count, dest](const QByteArray &pdu) {
-            // A shorter answer than asked is handed on as fewer registers; anything that is
-            // not a whole number of registers or more than asked is broken.
-            const int byteCount = byteAt(pdu, 1);
-            if (byteCount % bytesPerRegister32 != 0 || byteCount > count * bytesPerRegister32)
-                return failWith(EMBBADDATA);
-            const int received = byteCount / bytesPerRegister32;
-            for (int i = 0; i < received; ++i) {
-                const int at = 2 + i * bytesPerRegister32;
-                dest[i] = (uint32_t(wordAt(pdu, at)) << 16) | uint32_t(wordAt(pdu, at + 2));
-            }
-            return received;
-        });
+    return read(ctx, readHoldingRegisters, address, count, maxRead32, [count, dest](const QByteArray &pdu) {
+        // A shorter answer than asked is handed on as fewer registers; anything that is not
+        // a whole number of registers or more than asked is broken.
+        const int byteCount = byteAt(pdu, 1);
+        if (byteCount % bytesPerRegister32 != 0 || byteCount > count * bytesPerRegister32)
+            return failWith(EMBBADDATA);
+        const int received = byteCount / bytesPerRegister32;
+        for (int i = 0; i < received; ++i) {
+            const int at = 2 + i * bytesPerRegister32;
+            dest[i] = (uint32_t(wordAt(pdu, at)) << 16) | uint32_t(wordAt(pdu, at + 2));
+        }
+        return received;
+    });
 }
 
 int modbus_write_registers_32(modbus_t *ctx, int address, int count, const uint32_t *data)

@@ -432,7 +432,7 @@ private slots:
         QCOMPARE(counted.exceptions, quint64(TrafficRecorder::capacity / 2 + 1));
         QCOMPARE(counted.lastMs, double(TrafficRecorder::capacity + 2));
         QCOMPARE(counted.avgMs, (TrafficRecorder::capacity + 3) / 2.0);
-        record.time = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0, 123), Qt::OffsetFromUTC, 3600);
+        record.time = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0, 123), QTimeZone(3600));
         QCOMPARE(record.timeText(), QString("2026-12-06T10:00:00.123+01:00"));
     }
 
