@@ -161,8 +161,10 @@ int ModbusExchange::judge(const QByteArray &frame, const std::function<int(const
         errno = EMBBADDATA;
         return -1;
     }
-    // TCP: the transaction id must be this request's, the protocol id Modbus.
-    if (!m_rtu && (frame.left(2) != m_record.request.left(2) || byteAt(2) != 0 || byteAt(3) != 0)) {
+    // TCP: the transaction id must be this request's, the protocol id Modbus, the length
+    // what came.
+    if (!m_rtu && (frame.left(2) != m_record.request.left(2) || byteAt(2) != 0 || byteAt(3) != 0 ||
+                   ((byteAt(4) << 8) | byteAt(5)) != frame.size() - 6)) {
         errno = EMBBADDATA;
         return -1;
     }
