@@ -175,8 +175,10 @@ Exactness exactInteger(const QByteArray &number, bool *negative, quint64 *magnit
         exponent += ok ? qBound(-maxExponent, given, maxExponent)
                        : (number.at(at + 1) == '-' ? -maxExponent : maxExponent);
     }
-    while (digits.startsWith('0'))
-        digits.remove(0, 1);
+    int firstSignificant = 0;
+    while (firstSignificant < digits.size() && digits.at(firstSignificant) == '0')
+        ++firstSignificant;
+    digits = digits.mid(firstSignificant);
     *magnitude = 0;
     if (digits.isEmpty())
         return Exactness::Integer;
