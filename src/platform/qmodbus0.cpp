@@ -25,6 +25,7 @@ constexpr uint8_t writeMultipleCoils = 0x0F;
 constexpr uint8_t writeMultipleRegisters = 0x10;
 constexpr char reportSlaveId = 0x11;
 constexpr int coilOn = 0xFF00;
+constexpr int maxAddress = 0xFFFF;
 // A 32-bit register takes four bytes; the PDU limits how many fit in one transfer.
 constexpr int bytesPerRegister32 = 4;
 constexpr int maxRead32 = MODBUS_MAX_READ_REGISTERS / 2;
@@ -105,11 +106,17 @@ QByteArray requestPdu(uint8_t function, int address, int word)
     return pdu;
 }
 
-// A read of count items, at most maxCount; check judges the answer's PDU and copies out.
-int read(modbus_t *ctx, uint8_t function, int address, int count, int maxCount,
-         const std::function<int(const QByteArray &pdu)> &check)
+// An address the request's 16 bits cannot hold would reach another register.
+bool addressable(int address)
 {
-    if (!ctx)
+    return address >= 0 && address <= maxAddress;
+}
+
+// A read of count items, at most maxCount; check judges the answer's PDU and copies out.
+int readItems(modbus_t *ctx, uint8_t function, int address, int count, int maxCount,
+              const std::function<int(const QByteArray &pdu)> &check)
+{
+    if (!ctx || !addressable(address))
         return failWith(EINVAL);
     if (count < 1 || count > maxCount)
         return failWith(EMBMDATA);
@@ -118,25 +125,26 @@ int read(modbus_t *ctx, uint8_t function, int address, int count, int maxCount,
 
 int readWords(modbus_t *ctx, uint8_t function, int address, int count, uint16_t *dest)
 {
-    return read(ctx, function, address, count, MODBUS_MAX_READ_REGISTERS,
-                [count, dest](const QByteArray &pdu) {
-                    if (byteAt(pdu, 1) != 2 * count)
-                        return failWith(EMBBADDATA);
-                    for (int i = 0; i < count; ++i)
-                        dest[i] = static_cast<uint16_t>(wordAt(pdu, 2 + 2 * i));
-                    return count;
-                });
+    return readItems(ctx, function, address, count, MODBUS_MAX_READ_REGISTERS,
+                     [count, dest](const QByteArray &pdu) {
+                         if (byteAt(pdu, 1) != 2 * count)
+                             return failWith(EMBBADDATA);
+                         for (int i = 0; i < count; ++i)
+                             dest[i] = static_cast<uint16_t>(wordAt(pdu, 2 + 2 * i));
+                         return count;
+                     });
 }
 
 int readBits(modbus_t *ctx, uint8_t function, int address, int count, uint8_t *dest)
 {
-    return read(ctx, function, address, count, MODBUS_MAX_READ_BITS, [count, dest](const QByteArray &pdu) {
-        if (byteAt(pdu, 1) != (count + 7) / 8)
-            return failWith(EMBBADDATA);
-        for (int i = 0; i < count; ++i)
-            dest[i] = (byteAt(pdu, 2 + i / 8) >> (i % 8)) & 1;
-        return count;
-    });
+    return readItems(ctx, function, address, count, MODBUS_MAX_READ_BITS,
+                     [count, dest](const QByteArray &pdu) {
+                         if (byteAt(pdu, 1) != (count + 7) / 8)
+                             return failWith(EMBBADDATA);
+                         for (int i = 0; i < count; ++i)
+                             dest[i] = (byteAt(pdu, 2 + i / 8) >> (i % 8)) & 1;
+                         return count;
+                     });
 }
 
 // A multiple write: data holds the byte count and the values. The answer echoes the
@@ -145,6 +153,8 @@ int readBits(modbus_t *ctx, uint8_t function, int address, int count, uint8_t *d
 int writeMultiple(modbus_t *ctx, uint8_t function, int address, int count, const QByteArray &data,
                   bool fewerTaken = false)
 {
+    if (!addressable(address))
+        return failWith(EINVAL);
     const QByteArray request = requestPdu(function, address, count);
     return ModbusExchange(ctx, request + data, address, count).run([=](const QByteArray &pdu) {
         const int echoed = wordAt(pdu, 3);
@@ -157,7 +167,7 @@ int writeMultiple(modbus_t *ctx, uint8_t function, int address, int count, const
 // A single write: the answer repeats the request.
 int writeSingle(modbus_t *ctx, uint8_t function, int address, int value)
 {
-    if (!ctx)
+    if (!ctx || !addressable(address))
         return failWith(EINVAL);
     const QByteArray request = requestPdu(function, address, value);
     return ModbusExchange(ctx, request, address, 1).run([&request](const QByteArray &pdu) {
@@ -252,19 +262,20 @@ int modbus_write_registers(modbus_t *ctx, int address, int count, const uint16_t
 
 int modbus_read_registers_32(modbus_t *ctx, int address, int count, uint32_t *dest)
 {
-    return read(ctx, readHoldingRegisters, address, count, maxRead32, [count, dest](const QByteArray &pdu) {
-        // A shorter answer than asked is handed on as fewer registers; anything that is not
-        // a whole number of registers or more than asked is broken.
-        const int byteCount = byteAt(pdu, 1);
-        if (byteCount % bytesPerRegister32 != 0 || byteCount > count * bytesPerRegister32)
-            return failWith(EMBBADDATA);
-        const int received = byteCount / bytesPerRegister32;
-        for (int i = 0; i < received; ++i) {
-            const int at = 2 + i * bytesPerRegister32;
-            dest[i] = (uint32_t(wordAt(pdu, at)) << 16) | uint32_t(wordAt(pdu, at + 2));
-        }
-        return received;
-    });
+    return readItems(ctx, readHoldingRegisters, address, count, maxRead32,
+                     [count, dest](const QByteArray &pdu) {
+                         // A shorter answer than asked is handed on as fewer registers; anything that is not
+                         // a whole number of registers or more than asked is broken.
+                         const int byteCount = byteAt(pdu, 1);
+                         if (byteCount % bytesPerRegister32 != 0 || byteCount > count * bytesPerRegister32)
+                             return failWith(EMBBADDATA);
+                         const int received = byteCount / bytesPerRegister32;
+                         for (int i = 0; i < received; ++i) {
+                             const int at = 2 + i * bytesPerRegister32;
+                             dest[i] = (uint32_t(wordAt(pdu, at)) << 16) | uint32_t(wordAt(pdu, at + 2));
+                         }
+                         return received;
+                     });
 }
 
 int modbus_write_registers_32(modbus_t *ctx, int address, int count, const uint32_t *data)

@@ -202,6 +202,12 @@ private slots:
         QCOMPARE(QModBus0::modbus_write_registers_32(m_ctx, 5000, 62, registers), -1);
         QCOMPARE(errno, EMBMDATA);
         QCOMPARE(QModBus0::modbus_read_registers_32(m_ctx, 5000, 62, registers), 62);
+        // An address beyond 16 bits would reach another register: nothing goes out.
+        const quint64 sent = counters().requests;
+        QCOMPARE(QModBus0::modbus_write_register(m_ctx, 65536 + 300, 1), -1);
+        QCOMPARE(errno, EINVAL);
+        QCOMPARE(QModBus0::modbus_write_registers_32(m_ctx, -1, 1, registers), -1);
+        QCOMPARE(counters().requests, sent);
         // The device refuses a run that leaves its 32-bit block.
         QCOMPARE(QModBus0::modbus_read_registers_32(m_ctx, 7999, 2, registers), -1);
         QCOMPARE(errno, int(EMBXILADD));
