@@ -7,9 +7,9 @@
 
 #include <optional>
 
+class ChildProgram;
 class QNetworkAddressEntry;
 class QNetworkInterface;
-class QProcess;
 class QUdpSocket;
 
 // One device that answered a search.
@@ -54,7 +54,7 @@ private:
     void leaveRetiringThread();
     QByteArray devicesToJson() const;
 
-    QProcess *m_helper;
+    ChildProgram *m_helper;
     QList<QUdpSocket *> m_sockets;
     // Guards the records and the collected flag: the collecting request may run on
     // another connection thread than the one serving the sockets.

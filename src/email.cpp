@@ -123,7 +123,7 @@ QStringList Email::mailToolArguments() const
 
 QString Email::runMailTool()
 {
-    // Started directly: a configured value is never seen by a shell.
+    // Through the command interpreter on Windows only: elsewhere no shell sees a configured value.
     m_arguments = mailToolArguments();
     const ToolProcess::Result result =
         ToolProcess::run(QString::fromLatin1(mailTool), m_arguments, toolTimeLimitMs);
