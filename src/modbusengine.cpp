@@ -5,11 +5,11 @@
 #include "qmodbus0.h"
 #include "registercodec.h"
 #include "scriptevaluator.h"
+#include "tcpprobe.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QSettings>
-#include <QTcpSocket>
 #include <QThread>
 #include <QUrl>
 
@@ -333,13 +333,8 @@ bool ModbusEngine::reconnectPort_tcp()
     const QString address = settings.value("tcpIp").toString();
     const int timeout = settings.value("timeout").toInt();
 
-    // A plain socket finds an unreachable host within the time-out; the library's own
-    // connect would wait for the system's much longer one.
-    QTcpSocket probe;
-    probe.connectToHost(address, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (!probe.waitForConnected(ModbusTimeouts::tcpMs(timeout)))
+    if (!TcpProbe::reachable(address, port, ModbusTimeouts::tcpMs(timeout)))
         return false;
-    probe.close();
     // The library may still fail where the probe got through (it takes IPv4 addresses only).
     if (modbus_connect(modbusCtx) == -1) {
         const int failure = errno;
