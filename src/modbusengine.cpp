@@ -5,6 +5,7 @@
 #include "qmodbus0.h"
 #include "registercodec.h"
 #include "scriptevaluator.h"
+#include "serialline.h"
 #include "tcpprobe.h"
 
 #include <QDebug>
@@ -74,12 +75,8 @@ bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
 }
 } // namespace
 
-const QStringList ModbusEngine::baudRateList = {"1200",   "2400",   "4800",   "9600",  "14400",
-                                                "19200",  "28800",  "38400",  "57600", "115200",
-                                                "230400", "256000", "1000000"};
-const QVector<int> ModbusEngine::baudRateValues = {1200,  2400,  4800,   9600,   14400,  19200,  28800,
-                                                   38400, 57600, 115200, 230400, 256000, 1000000};
-const QStringList ModbusEngine::modeList = {"RTU 8N2", "RTU 8E1", "RTU 8O1", "RTU 8N1"};
+const QStringList ModbusEngine::baudRateList = SerialLine::baudRateTexts();
+const QStringList ModbusEngine::modeList = SerialLine::modeTexts();
 
 struct ModbusEngine::RegisterRequest
 {
@@ -124,31 +121,20 @@ void ModbusEngine::releaseContext()
 
 int ModbusEngine::baudRateFromIndex(int index)
 {
-    return index >= 0 && index < baudRateValues.size() ? baudRateValues[index] : -1;
+    return SerialLine::baudRate(index);
 }
 
 int ModbusEngine::baudIndexOf(int value)
 {
-    // Small numbers are indexes already; 13 and 14 name the two fastest rates by position.
-    if (value <= 12)
+    // Small numbers are indexes already; the two after the last index name the two fastest
+    // rates by position.
+    if (value <= SerialLine::Baud1000000)
         return value;
-    if (value == 13 || value == 14)
-        return value - 2;
-    return baudRateValues.indexOf(value);
-}
-
-ModbusEngine::LineSettings ModbusEngine::lineSettingsOf(int modeIndex)
-{
-    switch (modeIndex) {
-    case 0:
-        return {'N', 2};
-    case 1:
-        return {'E', 1};
-    case 2:
-        return {'O', 1};
-    default:
-        return {'N', 1};
-    }
+    if (value == SerialLine::baudCount)
+        return SerialLine::Baud256000;
+    if (value == SerialLine::baudCount + 1)
+        return SerialLine::Baud1000000;
+    return SerialLine::baudIndexOfRate(value);
 }
 
 int ModbusEngine::findPort(const QString &requested, QString *enumeratedName)
@@ -212,10 +198,10 @@ void ModbusEngine::setResponseTimeout(int ms)
 
 bool ModbusEngine::openSerialContext(const QString &portName, int baudIndex, int modeIndex, int timeout)
 {
-    const LineSettings line = lineSettingsOf(modeIndex);
+    const SerialLine::Framing line = SerialLine::framingOf(modeIndex);
     releaseContext();
-    modbusCtx = modbus_new_rtu(portName.toLatin1().constData(), baudRateFromIndex(baudIndex), line.parity, 8,
-                               line.stopBits);
+    modbusCtx = modbus_new_rtu(portName.toLatin1().constData(), baudRateFromIndex(baudIndex), line.parity,
+                               SerialLine::dataBits, line.stopBits);
     if (!modbusCtx || modbus_connect(modbusCtx) == -1)
         return false;
     setResponseTimeout(ModbusTimeouts::serialMs(timeout));
@@ -239,7 +225,7 @@ QByteArray ModbusEngine::connectSerial(t_GetArray &params)
         return "{\"error\":\"Selected serial port not found.\"}";
     if (portName.startsWith(QLatin1String("LPT")))
         return error("ERR_INVALID_COM");
-    if (static_cast<unsigned>(baudIndex) > 12)
+    if (static_cast<unsigned>(baudIndex) >= SerialLine::baudCount)
         return "{\"error\":\"Baud rate error!\"}";
 
     if (!openSerialContext(portName, baudIndex, modeIndex, timeout)) {
@@ -347,8 +333,8 @@ bool ModbusEngine::reconnectPort_tcp()
 void ModbusEngine::saveSerialSettings(int slaveId, int baudIndex, int modeIndex)
 {
     QSettings settings;
-    const bool baudValid = baudIndex >= 0 && baudIndex <= 12;
-    const bool modeValid = modeIndex >= 0 && modeIndex <= 3;
+    const bool baudValid = baudIndex >= 0 && baudIndex < SerialLine::baudCount;
+    const bool modeValid = modeIndex >= 0 && modeIndex < SerialLine::modeCount;
     if (slaveId >= 1 && slaveId <= 247)
         settings.setValue("slaveID", slaveId);
     if (baudValid)

@@ -6,7 +6,6 @@
 #include <QMap>
 #include <QObject>
 #include <QStringList>
-#include <QVector>
 
 typedef struct _modbus modbus_t;
 
@@ -38,19 +37,13 @@ public:
     static int baudRateFromIndex(int index);
     static int baudIndexOf(int value);
 
+    // The texts of the 13 rates and the 4 modes, listed by getPortSettings (see SerialLine).
     static const QStringList baudRateList;
-    static const QVector<int> baudRateValues;
     static const QStringList modeList;
 
 private:
-    struct LineSettings
-    {
-        char parity;
-        int stopBits;
-    };
     struct RegisterRequest;
 
-    static LineSettings lineSettingsOf(int modeIndex);
     static int findPort(const QString &requested, QString *enumeratedName);
     QByteArray error(const char *key) const;
     void releaseContext();
