@@ -7,6 +7,7 @@
 #include "scriptevaluator.h"
 #include "serialline.h"
 #include "tcpprobe.h"
+#include "usersettings.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -58,11 +59,17 @@ void writeIndexedList(JsonWriter &json, const QString &name, const QStringList &
 }
 
 // A stored number as its text; a store edited elsewhere cannot put other text into a reply.
-QByteArray storedNumber(const QSettings &settings, const QString &key, qint64 fallback)
+QByteArray storedNumber(const QSettings &settings, const UserSetting &setting)
 {
     bool isNumber = false;
-    const qint64 value = settings.value(key, fallback).toString().toLongLong(&isNumber);
-    return QByteArray::number(isNumber ? value : fallback);
+    const qint64 value = setting.listedValue(settings).toString().toLongLong(&isNumber);
+    return QByteArray::number(isNumber ? value : setting.listedDefault.toLongLong());
+}
+
+// The slave address of every transaction: 0 while none is stored, unlike what the listing shows.
+int storedSlaveId()
+{
+    return UserSettings::slaveId.value(QSettings(), 0).toInt();
 }
 
 bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
@@ -169,13 +176,13 @@ QByteArray ModbusEngine::getPortSettings()
 
     const QSettings settings;
     json.name(QStringLiteral("userSettings")).beginObject();
-    json.name(QStringLiteral("port")).string(settings.value("portName", 0).toString());
-    json.name(QStringLiteral("slaveID")).literal(storedNumber(settings, "slaveID", 1));
-    json.name(QStringLiteral("baudRate")).literal(storedNumber(settings, "baudRate", 0));
-    json.name(QStringLiteral("mode")).literal(storedNumber(settings, "mode", 3));
-    json.name(QStringLiteral("timeout")).literal(storedNumber(settings, "timeout", 200000));
-    json.name(QStringLiteral("tcpIp")).string(settings.value("tcpIp", "192.168.1.100").toString());
-    json.name(QStringLiteral("tcpPort")).literal(storedNumber(settings, "tcpPort", 502));
+    json.name(QStringLiteral("port")).string(UserSettings::portName.listedValue(settings).toString());
+    json.name(QStringLiteral("slaveID")).literal(storedNumber(settings, UserSettings::slaveId));
+    json.name(QStringLiteral("baudRate")).literal(storedNumber(settings, UserSettings::baudRate));
+    json.name(QStringLiteral("mode")).literal(storedNumber(settings, UserSettings::mode));
+    json.name(QStringLiteral("timeout")).literal(storedNumber(settings, UserSettings::timeout));
+    json.name(QStringLiteral("tcpIp")).string(UserSettings::tcpIp.listedValue(settings).toString());
+    json.name(QStringLiteral("tcpPort")).literal(storedNumber(settings, UserSettings::tcpPort));
     json.name(QStringLiteral("connectionType"))
         .string(connectionType == 0 ? QStringLiteral("serial") : QStringLiteral("tcp"));
     json.name(QStringLiteral("isConnected")).literal(connected ? "true" : "false");
@@ -219,7 +226,7 @@ QByteArray ModbusEngine::connectSerial(t_GetArray &params)
     const int timeout = numberOf(params.value("timeout"));
 
     QSettings settings;
-    settings.setValue("Selected_Port", requested.mid(3));
+    UserSettings::selectedPort.setValue(settings, requested.mid(3));
     QString portName;
     if (findPort(requested, &portName) < 0)
         return "{\"error\":\"Selected serial port not found.\"}";
@@ -233,11 +240,11 @@ QByteArray ModbusEngine::connectSerial(t_GetArray &params)
         connected = false;
         return "{\"error\":\"Could not connect to serial port!\"}";
     }
-    settings.setValue("portName", requested);
-    settings.setValue("slaveID", static_cast<qint16>(slaveId));
-    settings.setValue("baudRate", baudIndex);
-    settings.setValue("mode", static_cast<qint16>(modeIndex));
-    settings.setValue("timeout", timeout);
+    UserSettings::portName.setValue(settings, requested);
+    UserSettings::slaveId.setValue(settings, static_cast<qint16>(slaveId));
+    UserSettings::baudRate.setValue(settings, baudIndex);
+    UserSettings::mode.setValue(settings, static_cast<qint16>(modeIndex));
+    UserSettings::timeout.setValue(settings, timeout);
     connected = true;
     connectionType = 0;
     return "{\"ok\":\"Connected with serial port.\"}";
@@ -257,10 +264,10 @@ QByteArray ModbusEngine::connectWitchTCP(t_GetArray &params)
     if (modbusCtx)
         setResponseTimeout(ModbusTimeouts::tcpMs(timeout));
     QSettings settings;
-    settings.setValue("tcpIp", address);
-    settings.setValue("slaveID", static_cast<qint16>(slaveId));
-    settings.setValue("tcpPort", port);
-    settings.setValue("timeout", timeout);
+    UserSettings::tcpIp.setValue(settings, address);
+    UserSettings::slaveId.setValue(settings, static_cast<qint16>(slaveId));
+    UserSettings::tcpPort.setValue(settings, port);
+    UserSettings::timeout.setValue(settings, timeout);
     settings.sync();
 
     if (!modbusCtx || !reconnectPort_tcp()) {
@@ -286,10 +293,10 @@ QByteArray ModbusEngine::disconnectModbus()
 bool ModbusEngine::reconnectPort_serial()
 {
     QSettings settings;
-    const QString requested = settings.value("portName").toString();
-    const int baudIndex = settings.value("baudRate").toInt();
-    const int modeIndex = settings.value("mode").toInt();
-    const int timeout = settings.value("timeout").toInt();
+    const QString requested = UserSettings::portName.value(settings).toString();
+    const int baudIndex = UserSettings::baudRate.value(settings).toInt();
+    const int modeIndex = UserSettings::mode.value(settings).toInt();
+    const int timeout = UserSettings::timeout.value(settings).toInt();
     qDebug().nospace() << "4timeout: " << timeout;
 
     QString portName;
@@ -315,9 +322,9 @@ bool ModbusEngine::reconnectSerial()
 bool ModbusEngine::reconnectPort_tcp()
 {
     QSettings settings;
-    const quint16 port = static_cast<quint16>(settings.value("tcpPort").toUInt());
-    const QString address = settings.value("tcpIp").toString();
-    const int timeout = settings.value("timeout").toInt();
+    const quint16 port = static_cast<quint16>(UserSettings::tcpPort.value(settings).toUInt());
+    const QString address = UserSettings::tcpIp.value(settings).toString();
+    const int timeout = UserSettings::timeout.value(settings).toInt();
 
     if (!TcpProbe::reachable(address, port, ModbusTimeouts::tcpMs(timeout)))
         return false;
@@ -336,11 +343,11 @@ void ModbusEngine::saveSerialSettings(int slaveId, int baudIndex, int modeIndex)
     const bool baudValid = baudIndex >= 0 && baudIndex < SerialLine::baudCount;
     const bool modeValid = modeIndex >= 0 && modeIndex < SerialLine::modeCount;
     if (slaveId >= 1 && slaveId <= 247)
-        settings.setValue("slaveID", slaveId);
+        UserSettings::slaveId.setValue(settings, slaveId);
     if (baudValid)
-        settings.setValue("baudRate", baudIndex);
+        UserSettings::baudRate.setValue(settings, baudIndex);
     if (modeValid)
-        settings.setValue("mode", modeIndex);
+        UserSettings::mode.setValue(settings, modeIndex);
     settings.sync();
     if (isTcp() || !(baudValid || modeValid))
         return;
@@ -416,7 +423,7 @@ QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
     QThread::msleep(settleTimeMs);
     if (!modbusCtx)
         return error("ERR_NOT_CONNECTED");
-    const int slaveId = QSettings().value("slaveID", 0).toInt();
+    const int slaveId = storedSlaveId();
     RegisterRequest request;
     const QByteArray refused = checkRegisterRequest(params, false, &request);
     if (!refused.isEmpty())
@@ -464,7 +471,7 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
 {
     if (!modbusCtx)
         return error("ERR_NOT_CONNECTED");
-    const int slaveId = QSettings().value("slaveID", 0).toInt();
+    const int slaveId = storedSlaveId();
     // Read for the page's sake; a write of new communication settings is the device's own
     // business and changes nothing here.
     const int newSlaveId = numberOf(params.value("newSlaveID"));
@@ -534,7 +541,7 @@ QByteArray ModbusEngine::identifySlave(unsigned attempt)
     Q_UNUSED(attempt)
     if (!modbusCtx)
         return error("ERR_NOT_CONNECTED");
-    const int slaveId = QSettings().value("slaveID", 0).toInt();
+    const int slaveId = storedSlaveId();
     QElapsedTimer elapsed;
     bool firstExchange = true;
     for (;;) {
@@ -569,7 +576,8 @@ QByteArray ModbusEngine::identificationReply(const QByteArray &report)
     qDebug() << "identifySlave device type id:" << byteAt(0)
              << "run indicator:" << (report.size() > 1 ? int(byteAt(1)) : -1)
              << "response length:" << report.size();
-    QSettings().setValue("Torva_ID", QString::number(byteAt(0)));
+    QSettings settings;
+    UserSettings::torvaId.setValue(settings, QString::number(byteAt(0)));
 
     // Printable characters only, space to right brace.
     QString description;
