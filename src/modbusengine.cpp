@@ -1,12 +1,10 @@
 #include "modbusengine.h"
 
 #include "jsonwriter.h"
-#include "modbustimeouts.h"
 #include "qmodbus0.h"
 #include "registercodec.h"
 #include "scriptevaluator.h"
 #include "serialline.h"
-#include "tcpprobe.h"
 #include "usersettings.h"
 
 #include <QDebug>
@@ -93,9 +91,9 @@ struct ModbusEngine::RegisterRequest
 
 ModbusEngine::ModbusEngine(QObject *parent)
     : QObject(parent)
-    , modbusCtx(nullptr)
-    , connected(false)
-    , connectionType(0)
+    , m_rtu(m_link)
+    , m_tcp(m_link)
+    , m_transport(&m_rtu)
 {
     errorMessages.insert("ERR_NOT_CONNECTED", "{\"error\":\"Not connected\"}");
     errorMessages.insert("ERR_INPUT_PARAMS", "{\"error\":\"Input parameters error!\"}");
@@ -109,21 +107,12 @@ ModbusEngine::ModbusEngine(QObject *parent)
 
 ModbusEngine::~ModbusEngine()
 {
-    releaseContext();
+    m_link.release();
 }
 
 QByteArray ModbusEngine::error(const char *key) const
 {
     return errorMessages.value(key);
-}
-
-void ModbusEngine::releaseContext()
-{
-    if (!modbusCtx)
-        return;
-    modbus_close(modbusCtx);
-    modbus_free(modbusCtx);
-    modbusCtx = nullptr;
 }
 
 int ModbusEngine::baudRateFromIndex(int index)
@@ -142,18 +131,6 @@ int ModbusEngine::baudIndexOf(int value)
     if (value == SerialLine::baudCount + 1)
         return SerialLine::Baud1000000;
     return SerialLine::baudIndexOfRate(value);
-}
-
-int ModbusEngine::findPort(const QString &requested, QString *enumeratedName)
-{
-    const QList<PortInfo> ports = getPorts();
-    for (int i = 0; i < ports.size(); ++i) {
-        if (ports[i].portName == requested || ports[i].portName.contains(requested)) {
-            *enumeratedName = ports[i].portName;
-            return i;
-        }
-    }
-    return -1;
 }
 
 QByteArray ModbusEngine::getPortSettings()
@@ -184,8 +161,9 @@ QByteArray ModbusEngine::getPortSettings()
     json.name(QStringLiteral("tcpIp")).string(UserSettings::tcpIp.listedValue(settings).toString());
     json.name(QStringLiteral("tcpPort")).literal(storedNumber(settings, UserSettings::tcpPort));
     json.name(QStringLiteral("connectionType"))
-        .string(connectionType == 0 ? QStringLiteral("serial") : QStringLiteral("tcp"));
-    json.name(QStringLiteral("isConnected")).literal(connected ? "true" : "false");
+        .string(m_transport->type() == ConnectionType::Serial ? QStringLiteral("serial")
+                                                              : QStringLiteral("tcp"));
+    json.name(QStringLiteral("isConnected")).literal(m_link.connected ? "true" : "false");
     json.endObject().endObject();
     return json.json();
 }
@@ -195,24 +173,6 @@ QByteArray ModbusEngine::connectModbus(t_GetArray &params)
     if (!params.contains("connType"))
         return error("ERR_INPUT_PARAMS");
     return params.value("connType") == "serial" ? connectSerial(params) : connectWitchTCP(params);
-}
-
-void ModbusEngine::setResponseTimeout(int ms)
-{
-    const struct timeval timeout = ModbusTimeouts::toTimeval(ms);
-    modbus_set_timeout_begin(modbusCtx, &timeout);
-}
-
-bool ModbusEngine::openSerialContext(const QString &portName, int baudIndex, int modeIndex, int timeout)
-{
-    const SerialLine::Framing line = SerialLine::framingOf(modeIndex);
-    releaseContext();
-    modbusCtx = modbus_new_rtu(portName.toLatin1().constData(), baudRateFromIndex(baudIndex), line.parity,
-                               SerialLine::dataBits, line.stopBits);
-    if (!modbusCtx || modbus_connect(modbusCtx) == -1)
-        return false;
-    setResponseTimeout(ModbusTimeouts::serialMs(timeout));
-    return true;
 }
 
 QByteArray ModbusEngine::connectSerial(t_GetArray &params)
@@ -228,16 +188,16 @@ QByteArray ModbusEngine::connectSerial(t_GetArray &params)
     QSettings settings;
     UserSettings::selectedPort.setValue(settings, requested.mid(3));
     QString portName;
-    if (findPort(requested, &portName) < 0)
+    if (!RtuTransport::findPort(requested, &portName))
         return "{\"error\":\"Selected serial port not found.\"}";
     if (portName.startsWith(QLatin1String("LPT")))
         return error("ERR_INVALID_COM");
     if (static_cast<unsigned>(baudIndex) >= SerialLine::baudCount)
         return "{\"error\":\"Baud rate error!\"}";
 
-    if (!openSerialContext(portName, baudIndex, modeIndex, timeout)) {
-        releaseContext();
-        connected = false;
+    if (!m_rtu.open(portName, baudIndex, modeIndex, timeout)) {
+        m_link.release();
+        m_link.connected = false;
         return "{\"error\":\"Could not connect to serial port!\"}";
     }
     UserSettings::portName.setValue(settings, requested);
@@ -245,8 +205,8 @@ QByteArray ModbusEngine::connectSerial(t_GetArray &params)
     UserSettings::baudRate.setValue(settings, baudIndex);
     UserSettings::mode.setValue(settings, static_cast<qint16>(modeIndex));
     UserSettings::timeout.setValue(settings, timeout);
-    connected = true;
-    connectionType = 0;
+    m_link.connected = true;
+    m_transport = &m_rtu;
     return "{\"ok\":\"Connected with serial port.\"}";
 }
 
@@ -259,10 +219,7 @@ QByteArray ModbusEngine::connectWitchTCP(t_GetArray &params)
     const int port = numberOf(params.value("port_tcp"));
     const int timeout = numberOf(params.value("timeout"));
 
-    releaseContext();
-    modbusCtx = modbus_new_tcp(address.toLatin1().constData(), port);
-    if (modbusCtx)
-        setResponseTimeout(ModbusTimeouts::tcpMs(timeout));
+    const bool created = m_tcp.open(address, port, timeout);
     QSettings settings;
     UserSettings::tcpIp.setValue(settings, address);
     UserSettings::slaveId.setValue(settings, static_cast<qint16>(slaveId));
@@ -270,71 +227,39 @@ QByteArray ModbusEngine::connectWitchTCP(t_GetArray &params)
     UserSettings::timeout.setValue(settings, timeout);
     settings.sync();
 
-    if (!modbusCtx || !reconnectPort_tcp()) {
+    if (!created || !m_tcp.reconnect()) {
         qWarning() << "Błąd: Nie udało się nawiązać połączenia z hostem TCP!";
-        releaseContext();
-        connected = false;
+        m_link.release();
+        m_link.connected = false;
         return "{\"error\":\"Could not connect to Modbus TCP!\"}";
     }
     // The link is opened anew for every transaction.
-    modbus_close(modbusCtx);
-    connected = true;
-    connectionType = 1;
+    m_tcp.endTransaction();
+    m_link.connected = true;
+    m_transport = &m_tcp;
     return "{\"ok\":\"Connected with Modbus TCP.\"}";
 }
 
 QByteArray ModbusEngine::disconnectModbus()
 {
-    releaseContext();
-    connected = false;
+    m_link.release();
+    m_link.connected = false;
     return "{\"ok\":\"Disconnected\"}";
 }
 
 bool ModbusEngine::reconnectPort_serial()
 {
-    QSettings settings;
-    const QString requested = UserSettings::portName.value(settings).toString();
-    const int baudIndex = UserSettings::baudRate.value(settings).toInt();
-    const int modeIndex = UserSettings::mode.value(settings).toInt();
-    const int timeout = UserSettings::timeout.value(settings).toInt();
-    qDebug().nospace() << "4timeout: " << timeout;
-
-    QString portName;
-    if (findPort(requested, &portName) < 0)
-        return false;
-    // A rate index edited outside the program never reaches the library.
-    if (baudRateFromIndex(baudIndex) < 0)
-        return false;
-    if (!openSerialContext(portName, baudIndex, modeIndex, timeout)) {
-        qWarning() << "Błąd: Nie udało się połączyć z Modbus!modbus_new_rtu";
-        return false;
-    }
-    connected = true;
-    return true;
+    return m_rtu.reopen();
 }
 
 bool ModbusEngine::reconnectSerial()
 {
-    disconnectModbus();
-    return reconnectPort_serial();
+    return m_rtu.reconnect();
 }
 
 bool ModbusEngine::reconnectPort_tcp()
 {
-    QSettings settings;
-    const quint16 port = static_cast<quint16>(UserSettings::tcpPort.value(settings).toUInt());
-    const QString address = UserSettings::tcpIp.value(settings).toString();
-    const int timeout = UserSettings::timeout.value(settings).toInt();
-
-    if (!TcpProbe::reachable(address, port, ModbusTimeouts::tcpMs(timeout)))
-        return false;
-    // The library may still fail where the probe got through (it takes IPv4 addresses only).
-    if (modbus_connect(modbusCtx) == -1) {
-        const int failure = errno;
-        qWarning() << "Modbus TCP connect failed after the probe:" << modbus_strerror(failure);
-        return false;
-    }
-    return true;
+    return m_tcp.reconnect();
 }
 
 void ModbusEngine::saveSerialSettings(int slaveId, int baudIndex, int modeIndex)
@@ -349,7 +274,7 @@ void ModbusEngine::saveSerialSettings(int slaveId, int baudIndex, int modeIndex)
     if (modeValid)
         UserSettings::mode.setValue(settings, modeIndex);
     settings.sync();
-    if (isTcp() || !(baudValid || modeValid))
+    if (m_transport->type() != ConnectionType::Serial || !(baudValid || modeValid))
         return;
     disconnectModbus();
     for (int i = 0; i < saveSettingsReopenTries; ++i) {
@@ -400,9 +325,7 @@ QByteArray ModbusEngine::failureReply(int result, int error, unsigned attempt, c
 {
     *retry = false;
     if (result >= 0) {
-        if (attempt > lastRetransmission)
-            return this->error("ERR_REG_NUMB_NO_MATCH");
-        if (!isTcp() && (!connected || !reconnectSerial()))
+        if (attempt > lastRetransmission || !m_transport->prepareRetransmission())
             return this->error("ERR_REG_NUMB_NO_MATCH");
         qDebug().nospace() << logPrefix << "Reg numb retransmission attempt number : " << attempt + 1;
         *retry = true;
@@ -410,7 +333,7 @@ QByteArray ModbusEngine::failureReply(int result, int error, unsigned attempt, c
     }
     if (slaveDidNotAnswer(error))
         return this->error("ERR_TIMEOUT");
-    if (attempt <= lastRetransmission && (isTcp() || (connected && reconnectSerial()))) {
+    if (attempt <= lastRetransmission && m_transport->prepareRetransmission()) {
         qDebug().nospace() << logPrefix << "CRC retransmission attempt number : " << attempt + 1;
         *retry = true;
         return QByteArray();
@@ -421,16 +344,16 @@ QByteArray ModbusEngine::failureReply(int result, int error, unsigned attempt, c
 QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
 {
     QThread::msleep(settleTimeMs);
-    if (!modbusCtx)
+    if (!m_link.modbusCtx)
         return error("ERR_NOT_CONNECTED");
     const int slaveId = storedSlaveId();
     RegisterRequest request;
     const QByteArray refused = checkRegisterRequest(params, false, &request);
     if (!refused.isEmpty())
         return refused;
-    if (modbus_set_slave(modbusCtx, slaveId) == -1)
+    if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
         return error("ERR_INPUT_PARAMS");
-    if (isTcp() && !reconnectPort_tcp())
+    if (!m_transport->beginTransaction())
         return error("ERR_SOCKET_CONN");
 
     const RegisterLayout &layout = request.layout;
@@ -440,14 +363,13 @@ QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
     int result;
     if (layout.regSize == 16) {
         words.resize(count);
-        result = modbus_read_registers(modbusCtx, request.regAddr, count, words.data());
+        result = modbus_read_registers(m_link.modbusCtx, request.regAddr, count, words.data());
     } else {
         registers.resize(count);
-        result = modbus_read_registers_32(modbusCtx, request.regAddr, count, registers.data());
+        result = modbus_read_registers_32(m_link.modbusCtx, request.regAddr, count, registers.data());
     }
     const int failure = errno;
-    if (isTcp())
-        modbus_close(modbusCtx);
+    m_transport->endTransaction();
     if (result == count) {
         const QByteArray values = RegisterCodec::decode(layout, words, registers);
         if (params.value("raw") != "1")
@@ -469,7 +391,7 @@ QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
 
 QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
 {
-    if (!modbusCtx)
+    if (!m_link.modbusCtx)
         return error("ERR_NOT_CONNECTED");
     const int slaveId = storedSlaveId();
     // Read for the page's sake; a write of new communication settings is the device's own
@@ -486,7 +408,7 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     const QByteArray refused = checkRegisterRequest(params, true, &request);
     if (!refused.isEmpty())
         return refused;
-    if (modbus_set_slave(modbusCtx, slaveId) == -1)
+    if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
         return error("ERR_INPUT_PARAMS");
 
     const RegisterLayout &layout = request.layout;
@@ -498,16 +420,15 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     QVector<quint32> registers;
     RegisterCodec::encode(layout, values.elements, &words, &registers);
 
-    if (isTcp() && !reconnectPort_tcp())
+    if (!m_transport->beginTransaction())
         return error("ERR_SOCKET_CONN");
     const int count = layout.registerCount();
     const int result =
         layout.regSize == 16
-            ? modbus_write_registers(modbusCtx, request.regAddr, count, words.constData())
-            : modbus_write_registers_32(modbusCtx, request.regAddr, count, registers.constData());
+            ? modbus_write_registers(m_link.modbusCtx, request.regAddr, count, words.constData())
+            : modbus_write_registers_32(m_link.modbusCtx, request.regAddr, count, registers.constData());
     const int failure = errno;
-    if (isTcp())
-        modbus_close(modbusCtx);
+    m_transport->endTransaction();
     if (result == count)
         return "{\"ok\":\"Values successfully sent.\"}";
 
@@ -521,17 +442,17 @@ int ModbusEngine::reportSlaveIdExchange(QByteArray *report, int *error)
     // A silent slave may take long to identify; later transfers keep their own time-outs.
     struct timeval savedResponse = {};
     struct timeval savedByte = {};
-    modbus_get_timeout_begin(modbusCtx, &savedResponse);
-    modbus_get_timeout_end(modbusCtx, &savedByte);
+    modbus_get_timeout_begin(m_link.modbusCtx, &savedResponse);
+    modbus_get_timeout_end(m_link.modbusCtx, &savedByte);
     const struct timeval responseTimeout = {identifyTimeoutSeconds, 0};
     const struct timeval byteTimeout = {0, identifyByteTimeoutUs};
-    modbus_set_timeout_begin(modbusCtx, &responseTimeout);
-    modbus_set_timeout_end(modbusCtx, &byteTimeout);
+    modbus_set_timeout_begin(m_link.modbusCtx, &responseTimeout);
+    modbus_set_timeout_end(m_link.modbusCtx, &byteTimeout);
     uint8_t buffer[reportBufferSize] = {};
-    const int count = modbus_report_slave_id(modbusCtx, reportBufferSize, buffer);
+    const int count = modbus_report_slave_id(m_link.modbusCtx, reportBufferSize, buffer);
     *error = errno;
-    modbus_set_timeout_begin(modbusCtx, &savedResponse);
-    modbus_set_timeout_end(modbusCtx, &savedByte);
+    modbus_set_timeout_begin(m_link.modbusCtx, &savedResponse);
+    modbus_set_timeout_end(m_link.modbusCtx, &savedByte);
     *report = QByteArray(reinterpret_cast<const char *>(buffer), qBound(0, count, reportBufferSize));
     return count;
 }
@@ -539,16 +460,16 @@ int ModbusEngine::reportSlaveIdExchange(QByteArray *report, int *error)
 QByteArray ModbusEngine::identifySlave(unsigned attempt)
 {
     Q_UNUSED(attempt)
-    if (!modbusCtx)
+    if (!m_link.modbusCtx)
         return error("ERR_NOT_CONNECTED");
     const int slaveId = storedSlaveId();
     QElapsedTimer elapsed;
     bool firstExchange = true;
     for (;;) {
         // Checked on every exchange: a serial retry works on a context opened anew.
-        if (modbus_set_slave(modbusCtx, slaveId) == -1)
+        if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
             return error("ERR_INPUT_PARAMS");
-        if (isTcp() && !reconnectPort_tcp())
+        if (!m_transport->beginTransaction())
             return error("ERR_SOCKET_CONN");
         if (firstExchange)
             elapsed.start();
@@ -557,14 +478,13 @@ QByteArray ModbusEngine::identifySlave(unsigned attempt)
         const int count = reportSlaveIdExchange(&report, &failure);
         qDebug() << "identifySlave report_slave_id ret:" << count << "errno:" << failure
                  << "error:" << QString::fromLatin1(modbus_strerror(failure))
-                 << "connectionType:" << connectionType << "slaveID:" << slaveId;
-        if (isTcp())
-            modbus_close(modbusCtx);
+                 << "connectionType:" << static_cast<quint16>(m_transport->type()) << "slaveID:" << slaveId;
+        m_transport->endTransaction();
         if (count >= 1 && count <= maxReportLength)
             return identificationReply(report);
         if (elapsed.elapsed() > identifyElapsedLimitMs || slaveDidNotAnswer(failure))
             return error("ERR_TIMEOUT");
-        if (!(firstExchange && (isTcp() || (connected && reconnectSerial()))))
+        if (!(firstExchange && m_transport->prepareRetransmission()))
             return protocolError(failure);
         firstExchange = false;
     }

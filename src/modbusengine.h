@@ -2,15 +2,17 @@
 #define MODBUSENGINE_H
 
 #include "getarray.h"
+#include "rtutransport.h"
+#include "tcptransport.h"
 
 #include <QMap>
 #include <QObject>
 #include <QStringList>
 
-typedef struct _modbus modbus_t;
-
-// The one Modbus master connection (RTU or TCP). Not thread-safe: callers serialise
-// every operation with the Modbus lock of the request handler.
+// The one Modbus master connection (RTU or TCP): its settings, register reads and writes
+// with their retransmissions, slave identification. What differs per transport is behind
+// ModbusTransport. Runs on the connection threads; not thread-safe: callers serialise every
+// operation with the Modbus lock of the request handler.
 class ModbusEngine : public QObject
 {
     Q_OBJECT
@@ -27,6 +29,8 @@ public:
 
     QByteArray connectSerial(t_GetArray &params);
     QByteArray connectWitchTCP(t_GetArray &params);
+    // The reconnections, done by the transports: RtuTransport::reopen and ::reconnect,
+    // TcpTransport::reconnect.
     bool reconnectPort_serial();
     bool reconnectSerial();
     bool reconnectPort_tcp();
@@ -44,21 +48,18 @@ public:
 private:
     struct RegisterRequest;
 
-    static int findPort(const QString &requested, QString *enumeratedName);
     QByteArray error(const char *key) const;
-    void releaseContext();
-    bool openSerialContext(const QString &portName, int baudIndex, int modeIndex, int timeout);
-    void setResponseTimeout(int ms);
-    bool isTcp() const { return connectionType == 1; }
     QByteArray checkRegisterRequest(t_GetArray &params, bool writing, RegisterRequest *request) const;
-    bool retransmissionPossible(unsigned attempt);
     QByteArray failureReply(int result, int error, unsigned attempt, const char *logPrefix, bool *retry);
     int reportSlaveIdExchange(QByteArray *report, int *error);
     QByteArray identificationReply(const QByteArray &report);
 
-    modbus_t *modbusCtx;
-    bool connected;
-    quint16 connectionType;
+    ModbusLink m_link;
+    RtuTransport m_rtu;
+    TcpTransport m_tcp;
+    // The transport of the last successful connect (the design's connectionType); serial at
+    // start, kept by a disconnect.
+    ModbusTransport *m_transport;
     QMap<QByteArray, QByteArray> errorMessages;
 };
 
