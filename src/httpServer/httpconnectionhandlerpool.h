@@ -28,7 +28,6 @@ public:
     HttpConnectionHandler *acquireHandler();
     // The handlers in creation order.
     QList<HttpConnectionHandler *> handlers() const;
-    bool sslEnabled() const { return m_sslConfiguration != nullptr; }
 
 private slots:
     void cleanup();

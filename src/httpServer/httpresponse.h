@@ -23,7 +23,6 @@ public:
     void setHeader(const QByteArray &name, int value);
     QMap<QByteArray, QByteArray> &headers();
     void setStatus(int statusCode, const QByteArray &description = QByteArray());
-    int getStatusCode() const;
     void write(const QByteArray &data, bool lastPart = false);
     bool hasSentLastPart() const;
     void setCookie(const HttpCookie &cookie);
