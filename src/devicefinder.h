@@ -22,8 +22,9 @@ struct FoundDevice
     qint32 modbusid = 0;
 };
 
-// One UDP broadcast search for network devices. The finder, its sockets and its timers
-// live on the thread that created it; the result may be collected from any thread.
+// One UDP broadcast search for network devices.
+// Threads: the finder, its sockets and its timers live on the connection thread that created
+// it (the main thread once that thread is retired); the result may be collected from any.
 class DeviceFinder : public QObject
 {
     Q_OBJECT

@@ -11,8 +11,9 @@
 
 // The one Modbus master connection (RTU or TCP): its settings, register reads and writes
 // with their retransmissions, slave identification. What differs per transport is behind
-// ModbusTransport. Runs on the connection threads; not thread-safe: callers serialise every
-// operation with the Modbus lock of the request handler.
+// ModbusTransport.
+// Threads: runs on the connection threads; not thread-safe: the request handler's Modbus lock
+// lets one call in at a time.
 class ModbusEngine : public QObject
 {
     Q_OBJECT

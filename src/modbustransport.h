@@ -30,8 +30,8 @@ struct ModbusLink
 
 // What differs between Modbus RTU and Modbus TCP, as one table of operations with one
 // implementation per transport (RtuTransport, TcpTransport), so that the engine's transactions
-// and retransmission rules are written once. Runs on the calling connection thread, under the
-// Modbus lock, like the engine that owns it.
+// and retransmission rules are written once.
+// Threads: as the engine that owns it: a connection thread, under the Modbus lock.
 class ModbusTransport
 {
     Q_DISABLE_COPY(ModbusTransport)

@@ -20,7 +20,7 @@ class SystemFun;
 class Updates;
 
 // Routes every request: the AJAX API, the save and load endpoints, and static files.
-// service() runs on the connection threads, several at once.
+// Threads: lives on the main thread; service() runs on the connection threads, several at once.
 class MyHttpRequestHandler : public HttpRequestHandler
 {
     Q_OBJECT

@@ -12,6 +12,7 @@ class QSettings;
 // declared below, once, with the type it is stored as and the default the port settings
 // listing shows. Other readers pass the default they need, and convert the value their own
 // way: they differ by design (a transaction takes slave address 0 while none is stored).
+// Threads: read and written on the connection threads, each with a store object of its own.
 struct UserSetting
 {
     const char *key;

@@ -9,7 +9,8 @@ class QProcess;
 // A sibling program that runs beside its owner while the owner needs it (the broadcast
 // helper during a device search). It is found like every sibling program; a program that is
 // missing simply does not start, and nothing checks it. It is killed by stop(), or when it
-// goes with its owner. Lives on its owner's thread and follows it to another.
+// goes with its owner.
+// Threads: lives on its owner's thread and follows it to another.
 class ChildProgram : public QObject
 {
     Q_OBJECT

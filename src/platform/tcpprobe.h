@@ -6,7 +6,7 @@
 // Finds out whether a host accepts TCP connections on a port, within a time limit, with a
 // plain socket that is closed again at once. An unreachable host is found within the limit,
 // where a library's own connect would wait for the system's much longer time-out.
-// Blocks the calling thread; any thread may call it.
+// Threads: blocks the calling thread; any thread may call it.
 class TcpProbe
 {
 public:

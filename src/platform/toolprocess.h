@@ -10,6 +10,7 @@
 // line: the program and its arguments joined by blanks). Elsewhere it is started directly with
 // its argument list, never through a shell, so no argument is ever interpreted by one. A tool
 // still running at the time limit is killed.
+// Threads: blocks the calling thread (a connection thread) until the tool ends or is killed.
 class ToolProcess
 {
 public:
