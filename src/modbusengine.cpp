@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <functional>
 
 using namespace QModBus0;
 
@@ -68,6 +69,52 @@ QByteArray storedNumber(const QSettings &settings, const UserSetting &setting)
 int storedSlaveId()
 {
     return UserSettings::slaveId.value(QSettings(), 0).toInt();
+}
+
+// The serial ports as the listing shows them: a device-path name is cut to its last five
+// characters.
+void writePorts(JsonWriter &json)
+{
+    json.name(QStringLiteral("ports")).beginObject();
+    const QList<PortInfo> ports = getPorts();
+    for (int i = 0; i < ports.size(); ++i) {
+        QString name = ports[i].portName;
+        if (name.contains(QLatin1String("\\.")))
+            name = name.right(5);
+        json.name(QString::number(i)).beginObject();
+        json.name(QStringLiteral("portName")).string(name);
+        json.name(QStringLiteral("friendName")).string(ports[i].friendName);
+        json.endObject();
+    }
+    json.endObject();
+}
+
+// The values, and with raw=1 the registers of this same transaction beside them, so that a
+// page showing both needs no second read that could catch the device at another moment.
+QByteArray valuesReply(const RegisterLayout &layout, const QVector<quint16> &words,
+                       const QVector<quint32> &registers, bool withRegisters)
+{
+    const QByteArray values = RegisterCodec::decode(layout, words, registers);
+    if (!withRegisters)
+        return values;
+    QByteArrayList raw;
+    for (const quint16 word : words)
+        raw << QByteArray::number(word);
+    for (const quint32 registerValue : registers)
+        raw << QByteArray::number(registerValue);
+    return "{\"values\":" + values + ",\"raw\":[" + raw.join(',') + "]}";
+}
+
+// regVals as registers; false when it is not an array of valuesCnt values.
+bool encodeValues(const t_GetArray &params, const RegisterLayout &layout, QVector<quint16> *words,
+                  QVector<quint32> *registers)
+{
+    const QString text = QUrl::fromPercentEncoding(params.value("regVals"));
+    const ScriptEvaluator::Result values = ScriptEvaluator::evaluateArray(text, layout.valuesCnt);
+    if (!values.valid || !values.isArray || values.length != layout.valuesCnt)
+        return false;
+    RegisterCodec::encode(layout, values.elements, words, registers);
+    return true;
 }
 
 bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
@@ -136,21 +183,17 @@ int ModbusEngine::baudIndexOf(int value)
 QByteArray ModbusEngine::getPortSettings()
 {
     JsonWriter json;
-    json.beginObject().name(QStringLiteral("ports")).beginObject();
-    const QList<PortInfo> ports = getPorts();
-    for (int i = 0; i < ports.size(); ++i) {
-        QString name = ports[i].portName;
-        if (name.contains(QLatin1String("\\.")))
-            name = name.right(5);
-        json.name(QString::number(i)).beginObject();
-        json.name(QStringLiteral("portName")).string(name);
-        json.name(QStringLiteral("friendName")).string(ports[i].friendName);
-        json.endObject();
-    }
-    json.endObject();
+    json.beginObject();
+    writePorts(json);
     writeIndexedList(json, QStringLiteral("baudRate"), baudRateList);
     writeIndexedList(json, QStringLiteral("mode"), modeList);
+    writeUserSettings(json);
+    json.endObject();
+    return json.json();
+}
 
+void ModbusEngine::writeUserSettings(JsonWriter &json) const
+{
     const QSettings settings;
     json.name(QStringLiteral("userSettings")).beginObject();
     json.name(QStringLiteral("port")).string(UserSettings::portName.listedValue(settings).toString());
@@ -164,8 +207,7 @@ QByteArray ModbusEngine::getPortSettings()
         .string(m_transport->type() == ConnectionType::Serial ? QStringLiteral("serial")
                                                               : QStringLiteral("tcp"));
     json.name(QStringLiteral("isConnected")).literal(m_link.connected ? "true" : "false");
-    json.endObject().endObject();
-    return json.json();
+    json.endObject();
 }
 
 QByteArray ModbusEngine::connectModbus(t_GetArray &params)
@@ -341,51 +383,56 @@ QByteArray ModbusEngine::failureReply(int result, int error, unsigned attempt, c
     return protocolError(error);
 }
 
+QByteArray ModbusEngine::acceptRequest(t_GetArray &params, bool writing, int slaveId,
+                                       RegisterRequest *request)
+{
+    const QByteArray refused = checkRegisterRequest(params, writing, request);
+    if (!refused.isEmpty())
+        return refused;
+    if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
+        return error("ERR_INPUT_PARAMS");
+    return QByteArray();
+}
+
+bool ModbusEngine::transact(const std::function<int(modbus_t *)> &call, Transfer *done)
+{
+    if (!m_transport->beginTransaction())
+        return false;
+    done->result = call(m_link.modbusCtx);
+    done->error = errno;
+    m_transport->endTransaction();
+    return true;
+}
+
 QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
 {
     QThread::msleep(settleTimeMs);
     if (!m_link.modbusCtx)
         return error("ERR_NOT_CONNECTED");
-    const int slaveId = storedSlaveId();
     RegisterRequest request;
-    const QByteArray refused = checkRegisterRequest(params, false, &request);
+    const QByteArray refused = acceptRequest(params, false, storedSlaveId(), &request);
     if (!refused.isEmpty())
         return refused;
-    if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
-        return error("ERR_INPUT_PARAMS");
-    if (!m_transport->beginTransaction())
-        return error("ERR_SOCKET_CONN");
 
     const RegisterLayout &layout = request.layout;
     const int count = layout.registerCount();
-    QVector<quint16> words;
-    QVector<quint32> registers;
-    int result;
-    if (layout.regSize == 16) {
-        words.resize(count);
-        result = modbus_read_registers(m_link.modbusCtx, request.regAddr, count, words.data());
-    } else {
-        registers.resize(count);
-        result = modbus_read_registers_32(m_link.modbusCtx, request.regAddr, count, registers.data());
-    }
-    const int failure = errno;
-    m_transport->endTransaction();
-    if (result == count) {
-        const QByteArray values = RegisterCodec::decode(layout, words, registers);
-        if (params.value("raw") != "1")
-            return values;
-        // The registers of this same transaction beside the values, so that a page showing
-        // both needs no second read that could catch the device at another moment.
-        QByteArrayList raw;
-        for (const quint16 word : words)
-            raw << QByteArray::number(word);
-        for (const quint32 registerValue : registers)
-            raw << QByteArray::number(registerValue);
-        return "{\"values\":" + values + ",\"raw\":[" + raw.join(',') + "]}";
-    }
+    QVector<quint16> words(layout.regSize == 16 ? count : 0);
+    QVector<quint32> registers(layout.regSize == 16 ? 0 : count);
+    Transfer done;
+    const bool reached = transact(
+        [&](modbus_t *ctx) {
+            return layout.regSize == 16
+                       ? modbus_read_registers(ctx, request.regAddr, count, words.data())
+                       : modbus_read_registers_32(ctx, request.regAddr, count, registers.data());
+        },
+        &done);
+    if (!reached)
+        return error("ERR_SOCKET_CONN");
+    if (done.result == count)
+        return valuesReply(layout, words, registers, params.value("raw") == "1");
 
     bool retry = false;
-    const QByteArray reply = failureReply(result, failure, attempt, "", &retry);
+    const QByteArray reply = failureReply(done.result, done.error, attempt, "", &retry);
     return retry ? readRegisters(params, attempt + 1) : reply;
 }
 
@@ -394,6 +441,39 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     if (!m_link.modbusCtx)
         return error("ERR_NOT_CONNECTED");
     const int slaveId = storedSlaveId();
+    readNewCommunicationSettings(params);
+    QThread::msleep(settleTimeMs);
+    RegisterRequest request;
+    const QByteArray refused = acceptRequest(params, true, slaveId, &request);
+    if (!refused.isEmpty())
+        return refused;
+
+    const RegisterLayout &layout = request.layout;
+    QVector<quint16> words;
+    QVector<quint32> registers;
+    if (!encodeValues(params, layout, &words, &registers))
+        return "{\"error\":\"Registers values error!\"}";
+    const int count = layout.registerCount();
+    Transfer done;
+    const bool reached = transact(
+        [&](modbus_t *ctx) {
+            return layout.regSize == 16
+                       ? modbus_write_registers(ctx, request.regAddr, count, words.constData())
+                       : modbus_write_registers_32(ctx, request.regAddr, count, registers.constData());
+        },
+        &done);
+    if (!reached)
+        return error("ERR_SOCKET_CONN");
+    if (done.result == count)
+        return "{\"ok\":\"Values successfully sent.\"}";
+
+    bool retry = false;
+    const QByteArray reply = failureReply(done.result, done.error, attempt, "write ", &retry);
+    return retry ? writeRegisters(params, attempt + 1) : reply;
+}
+
+void ModbusEngine::readNewCommunicationSettings(const t_GetArray &params)
+{
     // Read for the page's sake; a write of new communication settings is the device's own
     // business and changes nothing here.
     const int newSlaveId = numberOf(params.value("newSlaveID"));
@@ -402,39 +482,6 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     Q_UNUSED(newSlaveId)
     Q_UNUSED(newBaudIndex)
     Q_UNUSED(newMode)
-    QThread::msleep(settleTimeMs);
-
-    RegisterRequest request;
-    const QByteArray refused = checkRegisterRequest(params, true, &request);
-    if (!refused.isEmpty())
-        return refused;
-    if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
-        return error("ERR_INPUT_PARAMS");
-
-    const RegisterLayout &layout = request.layout;
-    const QString text = QUrl::fromPercentEncoding(params.value("regVals"));
-    const ScriptEvaluator::Result values = ScriptEvaluator::evaluateArray(text, layout.valuesCnt);
-    if (!values.valid || !values.isArray || values.length != layout.valuesCnt)
-        return "{\"error\":\"Registers values error!\"}";
-    QVector<quint16> words;
-    QVector<quint32> registers;
-    RegisterCodec::encode(layout, values.elements, &words, &registers);
-
-    if (!m_transport->beginTransaction())
-        return error("ERR_SOCKET_CONN");
-    const int count = layout.registerCount();
-    const int result =
-        layout.regSize == 16
-            ? modbus_write_registers(m_link.modbusCtx, request.regAddr, count, words.constData())
-            : modbus_write_registers_32(m_link.modbusCtx, request.regAddr, count, registers.constData());
-    const int failure = errno;
-    m_transport->endTransaction();
-    if (result == count)
-        return "{\"ok\":\"Values successfully sent.\"}";
-
-    bool retry = false;
-    const QByteArray reply = failureReply(result, failure, attempt, "write ", &retry);
-    return retry ? writeRegisters(params, attempt + 1) : reply;
 }
 
 int ModbusEngine::reportSlaveIdExchange(QByteArray *report, int *error)

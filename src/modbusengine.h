@@ -9,6 +9,10 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
+class JsonWriter;
+
 // The one Modbus master connection (RTU or TCP): its settings, register reads and writes
 // with their retransmissions, slave identification. What differs per transport is behind
 // ModbusTransport.
@@ -48,9 +52,22 @@ public:
 
 private:
     struct RegisterRequest;
+    // One read or write: the library's result, and errno right after it.
+    struct Transfer
+    {
+        int result = -1;
+        int error = 0;
+    };
 
     QByteArray error(const char *key) const;
+    void writeUserSettings(JsonWriter &json) const;
     QByteArray checkRegisterRequest(t_GetArray &params, bool writing, RegisterRequest *request) const;
+    // The request's checks, then the stored slave address handed to the library.
+    QByteArray acceptRequest(t_GetArray &params, bool writing, int slaveId, RegisterRequest *request);
+    // Readies the link, runs one read or write on it and ends the transaction; false when the
+    // device could not be reached.
+    bool transact(const std::function<int(modbus_t *)> &call, Transfer *done);
+    static void readNewCommunicationSettings(const t_GetArray &params);
     QByteArray failureReply(int result, int error, unsigned attempt, const char *logPrefix, bool *retry);
     int reportSlaveIdExchange(QByteArray *report, int *error);
     QByteArray identificationReply(const QByteArray &report);
