@@ -14,7 +14,6 @@
 #include <QUrl>
 
 #include <cerrno>
-#include <functional>
 
 using namespace QModBus0;
 
@@ -115,6 +114,18 @@ bool encodeValues(const t_GetArray &params, const RegisterLayout &layout, QVecto
         return false;
     RegisterCodec::encode(layout, values.elements, words, registers);
     return true;
+}
+
+// The library call that reads or writes count registers from address: 16-bit ones as words,
+// 32-bit ones whole.
+int registerCall(modbus_t *ctx, int address, int count, bool words16, bool writing, QVector<quint16> *words,
+                 QVector<quint32> *registers)
+{
+    if (writing)
+        return words16 ? modbus_write_registers(ctx, address, count, words->constData())
+                       : modbus_write_registers_32(ctx, address, count, registers->constData());
+    return words16 ? modbus_read_registers(ctx, address, count, words->data())
+                   : modbus_read_registers_32(ctx, address, count, registers->data());
 }
 
 bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
@@ -394,14 +405,21 @@ QByteArray ModbusEngine::acceptRequest(t_GetArray &params, bool writing, int sla
     return QByteArray();
 }
 
-bool ModbusEngine::transact(const std::function<int(modbus_t *)> &call, Transfer *done)
+QByteArray ModbusEngine::transferRegisters(const RegisterRequest &request, bool writing,
+                                           QVector<quint16> *words, QVector<quint32> *registers,
+                                           unsigned attempt, bool *retry)
 {
+    *retry = false;
     if (!m_transport->beginTransaction())
-        return false;
-    done->result = call(m_link.modbusCtx);
-    done->error = errno;
+        return error("ERR_SOCKET_CONN");
+    const int count = request.layout.registerCount();
+    const int result = registerCall(m_link.modbusCtx, request.regAddr, count, request.layout.regSize == 16,
+                                    writing, words, registers);
+    const int failure = errno;
     m_transport->endTransaction();
-    return true;
+    if (result == count)
+        return QByteArray();
+    return failureReply(result, failure, attempt, writing ? "write " : "", retry);
 }
 
 QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
@@ -415,25 +433,13 @@ QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
         return refused;
 
     const RegisterLayout &layout = request.layout;
-    const int count = layout.registerCount();
-    QVector<quint16> words(layout.regSize == 16 ? count : 0);
-    QVector<quint32> registers(layout.regSize == 16 ? 0 : count);
-    Transfer done;
-    const bool reached = transact(
-        [&](modbus_t *ctx) {
-            return layout.regSize == 16
-                       ? modbus_read_registers(ctx, request.regAddr, count, words.data())
-                       : modbus_read_registers_32(ctx, request.regAddr, count, registers.data());
-        },
-        &done);
-    if (!reached)
-        return error("ERR_SOCKET_CONN");
-    if (done.result == count)
-        return valuesReply(layout, words, registers, params.value("raw") == "1");
-
+    QVector<quint16> words(layout.regSize == 16 ? layout.registerCount() : 0);
+    QVector<quint32> registers(layout.regSize == 16 ? 0 : layout.registerCount());
     bool retry = false;
-    const QByteArray reply = failureReply(done.result, done.error, attempt, "", &retry);
-    return retry ? readRegisters(params, attempt + 1) : reply;
+    const QByteArray failed = transferRegisters(request, false, &words, &registers, attempt, &retry);
+    if (retry)
+        return readRegisters(params, attempt + 1);
+    return failed.isEmpty() ? valuesReply(layout, words, registers, params.value("raw") == "1") : failed;
 }
 
 QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
@@ -448,28 +454,15 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     if (!refused.isEmpty())
         return refused;
 
-    const RegisterLayout &layout = request.layout;
     QVector<quint16> words;
     QVector<quint32> registers;
-    if (!encodeValues(params, layout, &words, &registers))
+    if (!encodeValues(params, request.layout, &words, &registers))
         return "{\"error\":\"Registers values error!\"}";
-    const int count = layout.registerCount();
-    Transfer done;
-    const bool reached = transact(
-        [&](modbus_t *ctx) {
-            return layout.regSize == 16
-                       ? modbus_write_registers(ctx, request.regAddr, count, words.constData())
-                       : modbus_write_registers_32(ctx, request.regAddr, count, registers.constData());
-        },
-        &done);
-    if (!reached)
-        return error("ERR_SOCKET_CONN");
-    if (done.result == count)
-        return "{\"ok\":\"Values successfully sent.\"}";
-
     bool retry = false;
-    const QByteArray reply = failureReply(done.result, done.error, attempt, "write ", &retry);
-    return retry ? writeRegisters(params, attempt + 1) : reply;
+    const QByteArray failed = transferRegisters(request, true, &words, &registers, attempt, &retry);
+    if (retry)
+        return writeRegisters(params, attempt + 1);
+    return failed.isEmpty() ? QByteArray("{\"ok\":\"Values successfully sent.\"}") : failed;
 }
 
 void ModbusEngine::readNewCommunicationSettings(const t_GetArray &params)

@@ -8,8 +8,7 @@
 #include <QMap>
 #include <QObject>
 #include <QStringList>
-
-#include <functional>
+#include <QVector>
 
 class JsonWriter;
 
@@ -52,21 +51,17 @@ public:
 
 private:
     struct RegisterRequest;
-    // One read or write: the library's result, and errno right after it.
-    struct Transfer
-    {
-        int result = -1;
-        int error = 0;
-    };
 
     QByteArray error(const char *key) const;
     void writeUserSettings(JsonWriter &json) const;
     QByteArray checkRegisterRequest(t_GetArray &params, bool writing, RegisterRequest *request) const;
     // The request's checks, then the stored slave address handed to the library.
     QByteArray acceptRequest(t_GetArray &params, bool writing, int slaveId, RegisterRequest *request);
-    // Readies the link, runs one read or write on it and ends the transaction; false when the
-    // device could not be reached.
-    bool transact(const std::function<int(modbus_t *)> &call, Transfer *done);
+    // Reads or writes the request's registers in one transaction on the transport. Empty when
+    // all went through; else the error reply, or nothing with *retry set when the whole call is
+    // to be made again.
+    QByteArray transferRegisters(const RegisterRequest &request, bool writing, QVector<quint16> *words,
+                                 QVector<quint32> *registers, unsigned attempt, bool *retry);
     static void readNewCommunicationSettings(const t_GetArray &params);
     QByteArray failureReply(int result, int error, unsigned attempt, const char *logPrefix, bool *retry);
     int reportSlaveIdExchange(QByteArray *report, int *error);
