@@ -5,10 +5,11 @@
 #
 # Layers (one library each, see src/CMakeLists.txt):
 # - src/httpServer/: the HTTP server. Includes its own headers, Qt and the standard library.
-# - src/platform/: the outside interfaces (libmodbus, processes, sockets, OS differences).
-#   Includes its own headers, Qt, the standard library, libmodbus and the system's headers.
+# - src/platform/: the outside interfaces (libmodbus, the MQTT client library, processes,
+#   sockets, OS differences). Includes its own headers, Qt, the standard library, libmodbus,
+#   libmosquitto and the system's headers.
 # - src/: the application. Uses both libraries, but starts no process, opens no TCP socket of
-#   its own and reaches libmodbus only through the platform layer.
+#   its own and reaches libmodbus and libmosquitto only through the platform layer.
 # ipchelper in src/httpServer/ is application code that lives beside the server.
 cmake_minimum_required(VERSION 3.16)
 
@@ -18,7 +19,7 @@ endif()
 
 set(APPLICATION_IN_SERVER_FOLDER ipchelper.h ipchelper.cpp)
 # What only the platform layer may include.
-set(PLATFORM_ONLY QProcess QTcpSocket modbus.h)
+set(PLATFORM_ONLY QProcess QTcpSocket modbus.h mosquitto.h)
 
 function(names_in out folder)
     file(GLOB paths LIST_DIRECTORIES false "${folder}/*.h" "${folder}/*.cpp")
@@ -73,8 +74,8 @@ set(server_headers ${server_files})
 list(FILTER server_headers INCLUDE REGEX "\\.h$")
 set(platform_headers ${platform_files})
 list(FILTER platform_headers INCLUDE REGEX "\\.h$")
-# The server's own sockets are its business; a process or the Modbus library are not.
-set(not_for_server ${project_headers} QProcess modbus.h)
+# The server's own sockets are its business; a process or the device and broker libraries are not.
+set(not_for_server ${project_headers} QProcess modbus.h mosquitto.h)
 list(REMOVE_ITEM not_for_server ${server_headers})
 set(not_for_platform ${project_headers})
 list(REMOVE_ITEM not_for_platform ${platform_headers})
@@ -84,16 +85,16 @@ foreach(file IN LISTS server_files)
         "${server_headers}" "${not_for_server}")
 endforeach()
 foreach(file IN LISTS platform_files)
-    check_file("platform/" "${file}" "the platform layer (its own headers, Qt, libmodbus, the system)"
+    check_file("platform/" "${file}" "the platform layer (its own headers, Qt, libmodbus, libmosquitto, the system)"
         "${platform_headers}" "${not_for_platform}")
 endforeach()
 foreach(file IN LISTS application_files)
-    check_file("" "${file}" "the application (processes, sockets and libmodbus go through src/platform/)"
+    check_file("" "${file}" "the application (processes, sockets, libmodbus and libmosquitto go through src/platform/)"
         "${project_headers}" "${PLATFORM_ONLY}")
 endforeach()
 foreach(file IN LISTS APPLICATION_IN_SERVER_FOLDER)
     if(EXISTS "${SOURCE_DIR}/httpServer/${file}")
-        check_file("httpServer/" "${file}" "the application (processes, sockets and libmodbus go through src/platform/)"
+        check_file("httpServer/" "${file}" "the application (processes, sockets, libmodbus and libmosquitto go through src/platform/)"
             "${project_headers}" "${PLATFORM_ONLY}")
     endif()
 endforeach()

@@ -9,14 +9,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# curl: Vexo sends its support messages through it.
+# curl: Vexo sends its support messages through it. libmosquitto: publishing to a broker.
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
-    qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev
+    qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev libmosquitto-dev
     fonts-dejavu-core curl)
 # Installs run without recommendations: list what the tests import or start themselves.
-# pymodbus's server imports serial and serial_asyncio, which it only recommends.
+# pymodbus's server imports serial and serial_asyncio, which it only recommends. The broker
+# tests start their own mosquitto (never the system's service) and subscribe with paho.
 TEST_PACKAGES=(python3 python3-pymodbus python3-serial python3-serial-asyncio python3-aiosmtpd
-    socat poppler-utils openssl iproute2 xvfb xdotool chromium)
+    socat poppler-utils openssl iproute2 xvfb xdotool chromium
+    mosquitto mosquitto-clients python3-paho-mqtt)
 QT6_PACKAGES=(qt6-base-dev qt6-declarative-dev qt6-serialport-dev)
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

@@ -5,6 +5,7 @@ file(APPEND "${WORK}/httpServer/httpresponse.cpp" "#include \"modbusengine.h\"\n
 file(APPEND "${WORK}/platform/tcpprobe.cpp" "#include \"httprequest.h\"\n")
 file(APPEND "${WORK}/modbusengine.cpp" "#include <QTcpSocket>\n")
 file(APPEND "${WORK}/httpServer/ipchelper.cpp" "#include <QProcess>\n")
+file(APPEND "${WORK}/creator.cpp" "#include <mosquitto.h>\n")
 execute_process(COMMAND "${CMAKE_COMMAND}" -DSOURCE_DIR=${WORK} -P "${CHECK}"
     RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
 file(REMOVE_RECURSE "${WORK}")
@@ -13,7 +14,8 @@ foreach(expected
         "src/platform/tcpprobe.cpp includes \"httprequest.h\""
         "src/modbusengine.cpp includes <QTcpSocket>"
         "src/httpServer/ipchelper.cpp includes <QProcess>"
-        "4 include\\(s\\) break the layers")
+        "src/creator.cpp includes <mosquitto.h>"
+        "5 include\\(s\\) break the layers")
     if(result EQUAL 0 OR NOT output MATCHES "${expected}")
         message(FATAL_ERROR "the layer check missed: ${expected}\n${output}")
     endif()
