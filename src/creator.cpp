@@ -2,6 +2,7 @@
 
 #include "elevatedlauncher.h"
 #include "httplistener.h"
+#include "mqttpublisher.h"
 #include "myhttprequesthandler.h"
 #include "processexit.h"
 #include "programlauncher.h"
@@ -31,6 +32,7 @@ Creator::Creator(const QString &configPath, bool restarted, QObject *parent)
     listenerSettings->beginGroup("listener");
     m_requestHandler = new MyHttpRequestHandler(staticFileController, docrootSettings, this);
     m_requestHandler->setAllowedHosts(RequestGate::configuredHosts(*listenerSettings));
+    startBrokerFeed(configPath);
     m_listener = new HttpListener(listenerSettings, m_requestHandler, this);
 
     auto *traySettings = new QSettings(configPath, QSettings::IniFormat, this);
@@ -59,6 +61,18 @@ void Creator::reportStartup(bool restarted)
         m_trayMenu->slotLaunchBrowser();
         m_trayMenu->showListeningMessage();
     }
+}
+
+void Creator::startBrokerFeed(const QString &configPath)
+{
+    const MqttSettings settings = MqttSettings::read(configPath);
+    if (!settings.enabled)
+        return;
+    // The request handler's child, where getBrokerStatus finds it; made before the listener
+    // lets any request in.
+    auto *publisher = new MqttPublisher(settings, m_requestHandler);
+    connect(qApp, &QCoreApplication::aboutToQuit, publisher, &MqttPublisher::stop);
+    publisher->start();
 }
 
 TrayMenu *Creator::trayMenu() const

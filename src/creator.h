@@ -8,9 +8,9 @@ class HttpListener;
 class MyHttpRequestHandler;
 class TrayMenu;
 
-// Assembles the running service: static files, the request handler, the listener and the
-// tray menu. Its three slots end the program: a plain quit, or an elevated restart or
-// setup launch that leave the process at once with status 12.
+// Assembles the running service: static files, the request handler, the broker feed, the
+// listener and the tray menu. Its three slots end the program: a plain quit, or an elevated
+// restart or setup launch that leave the process at once with status 12.
 // Threads: main thread; the request handler's two signals reach its slots queued from the
 // connection threads.
 class Creator : public QObject
@@ -32,6 +32,8 @@ public slots:
 
 private:
     void reportStartup(bool restarted);
+    // Publishing to a broker, when config.ini's [mqtt] turns it on.
+    void startBrokerFeed(const QString &configPath);
     void stopListener();
     static QString siblingProgram(const char *relativePath);
     static QString restartSwitch();

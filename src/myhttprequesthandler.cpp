@@ -7,6 +7,7 @@
 #include "httpresponse.h"
 #include "modbusengine.h"
 #include "modulesmngr.h"
+#include "mqttpublisher.h"
 #include "programlauncher.h"
 #include "staticfilecontroller.h"
 #include "systemfun.h"
@@ -160,6 +161,10 @@ const Handler::AjaxFunction Handler::ajaxFunctions[] = {
      [](Handler &h, t_GetArray &) { return h.m_updates->getUpdateStatus(); }},
     {"openFtpInExplorer", AjaxFunction::NoLock,
      [](Handler &h, t_GetArray &params) { return h.openFtpInExplorer(params); }},
+    {"getBrokerStatus", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) {
+         return MqttPublisher::statusReply(h.findChild<MqttPublisher *>(QString(), Qt::FindDirectChildrenOnly));
+     }},
 };
 
 const MyHttpRequestHandler::AjaxFunction *MyHttpRequestHandler::findFunction(const QByteArray &func)

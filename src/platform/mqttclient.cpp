@@ -91,6 +91,7 @@ MqttClient::Status MqttClient::status() const
     Lock lock(m_mutex);
     Status status;
     status.connected = m_connected;
+    status.problem = m_problem;
     status.lastError = m_lastError;
     status.queued = qint64(m_pending.size() + m_inFlight.size());
     status.dropped = m_dropped;
@@ -122,7 +123,7 @@ bool MqttClient::openConnection()
     m_libraryComplaint.clear();
     m_mosq = mosq;
     if (!mosq) {
-        noteFailure(QStringLiteral("the MQTT library could not start a client"), false, lock);
+        noteFailure(QStringLiteral("the MQTT library could not start a client"), Problem::Settings, lock);
         return false;
     }
     lock.unlock();
@@ -135,7 +136,7 @@ bool MqttClient::openConnection()
     lock.lock();
     noteFailure(rc == MOSQ_ERR_EAI ? QStringLiteral("cannot find the broker's host %1").arg(m_options.host)
                                    : failureText(rc, QString::fromUtf8(mosquitto_strerror(rc)), false),
-                false, lock);
+                Problem::Unreachable, lock);
     return false;
 }
 
@@ -163,7 +164,7 @@ bool MqttClient::configure(struct mosquitto *mosq)
     if (problem.isEmpty())
         return true;
     Lock lock(m_mutex);
-    noteFailure(problem, true, lock);
+    noteFailure(problem, Problem::Settings, lock);
     return false;
 }
 
@@ -208,11 +209,11 @@ bool MqttClient::waitBeforeRetry()
     Lock lock(m_mutex);
     if (m_stopping)
         return false;
-    const std::chrono::seconds delay = m_hopeless ? longestRetryDelay : m_retryDelay;
+    const bool hopeless = m_problem != Problem::None && m_problem != Problem::Unreachable;
+    const std::chrono::seconds delay = hopeless ? longestRetryDelay : m_retryDelay;
     m_retryDelay = std::min(m_retryDelay * 2, longestRetryDelay);
     m_nextAttempt = Clock::now() + delay;
     const QString error = m_lastError;
-    const bool hopeless = m_hopeless;
     lock.unlock();
     if (hopeless)
         qWarning().noquote() << "MQTT:" << error << "- trying again soon cannot help: next attempt in"
@@ -265,7 +266,7 @@ void MqttClient::sayStatus(const char *text, const Lock &)
                       text, m_options.qos, true);
 }
 
-void MqttClient::noteFailure(const QString &text, bool hopeless, const Lock &)
+void MqttClient::noteFailure(const QString &text, Problem problem, const Lock &)
 {
     // The first word on a failed connection is the reason; what the library says after it
     // (the closed socket of a refused client) is not.
@@ -273,7 +274,7 @@ void MqttClient::noteFailure(const QString &text, bool hopeless, const Lock &)
         return;
     m_failureNoted = true;
     m_lastError = text;
-    m_hopeless = hopeless;
+    m_problem = problem;
 }
 
 QString MqttClient::failureText(int rc, const QString &reason, bool wasConnected) const
@@ -291,7 +292,7 @@ void MqttClient::connected(int rc)
     Lock lock(m_mutex);
     if (rc != 0) {
         noteFailure(QStringLiteral("the broker %1 refused the connection: %2").arg(m_broker, refusalText(rc)),
-                    rc != refusedBrokerUnavailable, lock);
+                    rc == refusedBrokerUnavailable ? Problem::Unreachable : Problem::Refused, lock);
         return;
     }
     // A stop that came while the broker was answering: leave without a word, the will says it.
@@ -299,7 +300,7 @@ void MqttClient::connected(int rc)
         return;
     m_connected = true;
     m_lastError.clear();
-    m_hopeless = false;
+    m_problem = Problem::None;
     m_dropping = false;
     m_retryDelay = firstRetryDelay;
     sayStatus(onlineText, lock);
@@ -318,7 +319,8 @@ void MqttClient::disconnected(int rc)
     const bool wasConnected = m_connected;
     m_connected = false;
     if (rc != MOSQ_ERR_SUCCESS)
-        noteFailure(failureText(rc, reason, wasConnected), rc == MOSQ_ERR_TLS, lock);
+        noteFailure(failureText(rc, reason, wasConnected),
+                    rc == MOSQ_ERR_TLS ? Problem::Tls : Problem::Unreachable, lock);
 }
 
 void MqttClient::sent(int mid)

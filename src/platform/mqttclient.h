@@ -45,9 +45,21 @@ public:
         QString subscription; // empty: none
     };
 
+    // What kept the last connection from working. All but Unreachable are mended by
+    // changing the broker or the settings, not by trying again soon.
+    enum class Problem
+    {
+        None,
+        Unreachable, // no broker there, a lost connection, a host name not found
+        Refused,     // the broker said no: credentials, client id, protocol
+        Tls,         // the handshake or the certificate failed
+        Settings     // the library refused a setting (a CA file it cannot read, say)
+    };
+
     struct Status
     {
         bool connected = false;
+        Problem problem = Problem::None;
         QString lastError; // since the last successful connection
         qint64 queued = 0; // waiting or not yet acknowledged
         qint64 dropped = 0;
@@ -94,7 +106,7 @@ private:
     void sendPending(const Lock &lock);
     void dropOverflow(const Lock &lock);
     void sayStatus(const char *text, const Lock &lock);
-    void noteFailure(const QString &text, bool hopeless, const Lock &lock);
+    void noteFailure(const QString &text, Problem problem, const Lock &lock);
     QString failureText(int rc, const QString &reason, bool wasConnected) const;
 
     void connected(int rc);
@@ -126,8 +138,8 @@ private:
     QString m_lastError;
     QString m_libraryComplaint;  // the library's last warning, which names a TLS failure's cause
     bool m_failureNoted = false; // this connection's failure has its reason
-    bool m_hopeless = false;     // the last failure is one that retrying soon cannot mend
-    bool m_dropping = false;     // logged once per run of drops
+    Problem m_problem = Problem::None;
+    bool m_dropping = false; // logged once per run of drops
     std::chrono::seconds m_retryDelay = firstRetryDelay;
     Clock::time_point m_nextAttempt;
     qint64 m_dropped = 0;

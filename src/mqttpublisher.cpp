@@ -1,0 +1,68 @@
+#include "mqttpublisher.h"
+
+#include "jsonwriter.h"
+#include "mqttclient.h"
+
+namespace {
+QByteArray boolean(bool value)
+{
+    return value ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+}
+
+QString problemName(MqttClient::Problem problem)
+{
+    switch (problem) {
+    case MqttClient::Problem::None:
+        break;
+    case MqttClient::Problem::Unreachable:
+        return QStringLiteral("unreachable");
+    case MqttClient::Problem::Refused:
+        return QStringLiteral("refused");
+    case MqttClient::Problem::Tls:
+        return QStringLiteral("tls");
+    case MqttClient::Problem::Settings:
+        return QStringLiteral("settings");
+    }
+    return QString();
+}
+} // namespace
+
+MqttPublisher::MqttPublisher(const MqttSettings &settings, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_client(new MqttClient(settings.client, this))
+{}
+
+void MqttPublisher::start()
+{
+    m_client->start();
+}
+
+void MqttPublisher::stop()
+{
+    m_client->stop();
+}
+
+QByteArray MqttPublisher::statusReply(const MqttPublisher *publisher)
+{
+    JsonWriter json;
+    json.beginObject().name(QStringLiteral("configured")).literal(boolean(publisher));
+    if (publisher) {
+        const MqttClient::Options &options = publisher->m_settings.client;
+        const MqttClient::Status status = publisher->m_client->status();
+        json.name(QStringLiteral("connected")).literal(boolean(status.connected));
+        json.name(QStringLiteral("broker"))
+            .string(options.host + QLatin1Char(':') + QString::number(options.port));
+        json.name(QStringLiteral("tls")).literal(boolean(options.tls));
+        json.name(QStringLiteral("topicPrefix")).string(publisher->m_settings.topicPrefix);
+        json.name(QStringLiteral("problem")).string(problemName(status.problem));
+        json.name(QStringLiteral("lastError")).string(status.lastError);
+        json.name(QStringLiteral("queued")).number(status.queued);
+        json.name(QStringLiteral("dropped")).number(status.dropped);
+        json.name(QStringLiteral("published")).number(status.published);
+        json.name(QStringLiteral("attempts")).number(status.attempts);
+        json.name(QStringLiteral("nextAttemptMs")).number(status.nextAttemptMs);
+        json.name(QStringLiteral("writes")).literal(boolean(publisher->m_settings.allowWrites));
+    }
+    return json.endObject().json();
+}

@@ -1,0 +1,36 @@
+#ifndef MQTTPUBLISHER_H
+#define MQTTPUBLISHER_H
+
+#include "mqttsettings.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class MqttClient;
+
+// Feeds a broker with what Vexo reads: the state of Vexo itself, retained under
+// <prefix>/status ("online", or "offline" from a clean end or the broker's will), and
+// getBrokerStatus's view of the connection. Made only when [mqtt] is on.
+// Threads: made, started and stopped on the main thread; the rest from any thread.
+class MqttPublisher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MqttPublisher(const MqttSettings &settings, QObject *parent = nullptr);
+
+    void start();
+    // Says "offline" and ends the connection; waits a moment for the broker at most.
+    void stop();
+
+    MqttClient *client() const { return m_client; }
+    const MqttSettings &settings() const { return m_settings; }
+
+    // getBrokerStatus's reply for a publisher, or for none: {"configured":false}.
+    static QByteArray statusReply(const MqttPublisher *publisher);
+
+private:
+    const MqttSettings m_settings;
+    MqttClient *m_client;
+};
+
+#endif // MQTTPUBLISHER_H
