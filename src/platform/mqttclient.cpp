@@ -18,6 +18,11 @@ const char offlineText[] = "offline";
 // Refusal codes of MQTT 3.1.1's CONNACK.
 constexpr int refusedBrokerUnavailable = 3;
 
+MqttClient::Problem problemOf(int rc)
+{
+    return rc == MOSQ_ERR_TLS ? MqttClient::Problem::Tls : MqttClient::Problem::Unreachable;
+}
+
 QString refusalText(int code)
 {
     switch (code) {
@@ -133,10 +138,12 @@ bool MqttClient::openConnection()
         mosquitto_connect_async(mosq, m_options.host.toUtf8().constData(), m_options.port, keepAliveSeconds);
     if (rc == MOSQ_ERR_SUCCESS)
         return true;
+    const QString reason = QString::fromUtf8(mosquitto_strerror(rc));
     lock.lock();
+    // A broker on this machine answers at once: the TLS handshake may fail in here already.
     noteFailure(rc == MOSQ_ERR_EAI ? QStringLiteral("cannot find the broker's host %1").arg(m_options.host)
-                                   : failureText(rc, QString::fromUtf8(mosquitto_strerror(rc)), false),
-                Problem::Unreachable, lock);
+                                   : failureText(rc, reason, false),
+                problemOf(rc), lock);
     return false;
 }
 
@@ -179,9 +186,14 @@ bool MqttClient::configureTls(struct mosquitto *mosq)
 void MqttClient::serveConnection()
 {
     for (;;) {
-        // Failures reach onDisconnect first, with the reason.
-        if (mosquitto_loop(m_mosq, loopWaitMs, 1) != MOSQ_ERR_SUCCESS)
+        const int rc = mosquitto_loop(m_mosq, loopWaitMs, 1);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            // Most failures came through onDisconnect already; a failed TLS handshake does not.
+            const QString reason = QString::fromUtf8(mosquitto_strerror(rc));
+            const Lock lock(m_mutex);
+            noteFailure(failureText(rc, reason, m_connected), problemOf(rc), lock);
             return;
+        }
         const Lock lock(m_mutex);
         if (m_stopping && (!m_connected || Clock::now() >= m_stopDeadline))
             return;
