@@ -40,7 +40,16 @@ void MqttPublisher::start()
 
 void MqttPublisher::stop()
 {
+    // The write under way still gets its answer out.
+    if (m_commands)
+        m_commands->stop();
     m_client->stop();
+}
+
+void MqttPublisher::acceptCommands(const MqttCommands::AjaxCall &call)
+{
+    if (m_settings.allowWrites && !m_commands)
+        m_commands = new MqttCommands(m_client, m_settings.commandTopic, call, this);
 }
 
 QByteArray MqttPublisher::statusReply(const MqttPublisher *publisher)

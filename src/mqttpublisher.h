@@ -1,6 +1,7 @@
 #ifndef MQTTPUBLISHER_H
 #define MQTTPUBLISHER_H
 
+#include "mqttcommands.h"
 #include "mqttsettings.h"
 
 #include <QByteArray>
@@ -21,6 +22,8 @@ public:
     void start();
     // Says "offline" and ends the connection; waits a moment for the broker at most.
     void stop();
+    // With allowWrites: runs the command topic's writes through call (see MqttCommands).
+    void acceptCommands(const MqttCommands::AjaxCall &call);
 
     MqttClient *client() const { return m_client; }
     const MqttSettings &settings() const { return m_settings; }
@@ -31,6 +34,7 @@ public:
 private:
     const MqttSettings m_settings;
     MqttClient *m_client;
+    MqttCommands *m_commands = nullptr;
 };
 
 #endif // MQTTPUBLISHER_H

@@ -352,7 +352,8 @@ void MqttClient::sent(int mid)
 void MqttClient::received(const struct mosquitto_message *message)
 {
     emit messageReceived(QString::fromUtf8(message->topic),
-                         QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
+                         QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+                         message->retain);
 }
 
 void MqttClient::libraryLog(int level, const char *text)

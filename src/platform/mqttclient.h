@@ -84,7 +84,8 @@ public:
     Status status() const;
 
 signals:
-    void messageReceived(const QString &topic, const QByteArray &payload);
+    // retained: kept by the broker from before, not sent just now.
+    void messageReceived(const QString &topic, const QByteArray &payload, bool retained);
 
 private:
     struct Message
