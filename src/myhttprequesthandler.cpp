@@ -10,6 +10,7 @@
 #include "programlauncher.h"
 #include "staticfilecontroller.h"
 #include "systemfun.h"
+#include "trafficreport.h"
 #include "updates.h"
 
 #include <QDebug>
@@ -130,6 +131,15 @@ const Handler::AjaxFunction Handler::ajaxFunctions[] = {
      [](Handler &h, t_GetArray &params) { return h.m_modbusEngine->writeRegisters(params, 0); }},
     {"identifySlave", AjaxFunction::ModbusLock,
      [](Handler &h, t_GetArray &) { return h.m_modbusEngine->identifySlave(0); }},
+    {"readTable", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &params) { return h.m_modbusEngine->readTable(params); }},
+    {"writeTable", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &params) { return h.m_modbusEngine->writeTable(params); }},
+    {"getTraffic", AjaxFunction::NoLock,
+     [](Handler &, t_GetArray &params) { return TrafficReport::traffic(params); }},
+    {"getCounters", AjaxFunction::NoLock, [](Handler &, t_GetArray &) { return TrafficReport::counters(); }},
+    {"resetCounters", AjaxFunction::NoLock,
+     [](Handler &, t_GetArray &) { return TrafficReport::resetCounters(); }},
     {"getListOfInstalledModules", AjaxFunction::NoLock,
      [](Handler &h, t_GetArray &) { return h.m_modulesMngr->getListOfInstalledModules(); }},
     {"getGeneralInfo", AjaxFunction::NoLock,
@@ -179,7 +189,7 @@ QByteArray MyHttpRequestHandler::callFunction(const QByteArray &func, t_GetArray
     if (function->lock == AjaxFunction::NoLock)
         return function->call(*this, params);
     // Released when the call returns, before the reply is written.
-    const std::unique_lock<QMutex> device(m_modbusLock, modbusLockWait);
+    const std::unique_lock<DeviceLock> device(m_modbusLock, modbusLockWait);
     return device.owns_lock() ? function->call(*this, params) : QByteArray();
 }
 

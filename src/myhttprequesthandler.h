@@ -1,6 +1,7 @@
 #ifndef MYHTTPREQUESTHANDLER_H
 #define MYHTTPREQUESTHANDLER_H
 
+#include "devicelock.h"
 #include "getarray.h"
 #include "httprequesthandler.h"
 #include "requestgate.h"
@@ -78,7 +79,7 @@ private:
     SystemFun *m_systemFun;
     // Makes the Modbus functions mutually exclusive across connections: the engine keeps one
     // connection to one device.
-    QMutex m_modbusLock;
+    DeviceLock m_modbusLock;
     RequestGate m_gate;
 };
 
