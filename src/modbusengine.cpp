@@ -32,7 +32,6 @@ constexpr int maxReportLength = 254;
 constexpr int reportBufferSize = 256;
 constexpr int saveSettingsReopenTries = 5;
 constexpr int saveSettingsReopenWaitMs = 300;
-constexpr int msDecimals = 3;
 
 int numberOf(const QByteArray &value)
 {
@@ -205,7 +204,7 @@ QByteArray readReply(const TableRequest &request, const TableOutcome &outcome)
     for (const quint16 item : outcome.regs)
         json.number(item);
     json.endArray().name(QStringLiteral("values")).literal(outcome.values);
-    json.name(QStringLiteral("ms")).rounded(outcome.ms, msDecimals).endObject();
+    json.name(QStringLiteral("ms")).milliseconds(outcome.ms).endObject();
     return json.json();
 }
 
@@ -214,7 +213,7 @@ QByteArray writtenReply(const TableOutcome &outcome)
     JsonWriter json;
     json.beginObject().name(QStringLiteral("ok")).string(QStringLiteral("Values successfully sent."));
     json.name(QStringLiteral("fc")).number(outcome.fc);
-    json.name(QStringLiteral("ms")).rounded(outcome.ms, msDecimals).endObject();
+    json.name(QStringLiteral("ms")).milliseconds(outcome.ms).endObject();
     return json.json();
 }
 } // namespace

@@ -5,7 +5,6 @@
 #include "trafficrecorder.h"
 
 namespace {
-constexpr int msDecimals = 3;
 
 void writeRecord(JsonWriter &json, const TrafficRecord &record)
 {
@@ -16,7 +15,7 @@ void writeRecord(JsonWriter &json, const TrafficRecord &record)
     json.name(QStringLiteral("count")).number(record.count);
     json.name(QStringLiteral("req")).string(QString::fromLatin1(record.request.toHex(' ')));
     json.name(QStringLiteral("resp")).string(QString::fromLatin1(record.response.toHex(' ')));
-    json.name(QStringLiteral("ms")).rounded(record.ms, msDecimals);
+    json.name(QStringLiteral("ms")).milliseconds(record.ms);
     json.name(QStringLiteral("error")).string(record.error);
     json.endObject();
 }
@@ -52,8 +51,8 @@ QByteArray counters()
     json.name(QStringLiteral("timeouts")).number(qint64(counters.timeouts));
     json.name(QStringLiteral("exceptions")).number(qint64(counters.exceptions));
     json.name(QStringLiteral("crcErrors")).number(qint64(counters.crcErrors));
-    json.name(QStringLiteral("lastMs")).rounded(counters.lastMs, msDecimals);
-    json.name(QStringLiteral("avgMs")).rounded(counters.avgMs, msDecimals);
+    json.name(QStringLiteral("lastMs")).milliseconds(counters.lastMs);
+    json.name(QStringLiteral("avgMs")).milliseconds(counters.avgMs);
     json.endObject();
     return json.json();
 }
