@@ -215,6 +215,8 @@ const Handler::AjaxFunction Handler::ajaxFunctions[] = {
      [](Handler &h, t_GetArray &params) { return h.m_updates->startUpdating(params); }},
     {"getUpdateStatus", AjaxFunction::NoLock,
      [](Handler &h, t_GetArray &) { return h.m_updates->getUpdateStatus(); }},
+    {"getUpdateServer", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) { return h.m_updates->getUpdateServer(); }},
     {"openFtpInExplorer", AjaxFunction::NoLock,
      [](Handler &h, t_GetArray &params) { return h.openFtpInExplorer(params); }},
 };
