@@ -4,6 +4,7 @@
 #include "httplistener.h"
 #include "mqttpublisher.h"
 #include "myhttprequesthandler.h"
+#include "poller.h"
 #include "processexit.h"
 #include "programlauncher.h"
 #include "requestgate.h"
@@ -71,6 +72,13 @@ void Creator::startBrokerFeed(const QString &configPath)
     // The request handler's child, where getBrokerStatus finds it; made before the listener
     // lets any request in.
     auto *publisher = new MqttPublisher(settings, m_requestHandler);
+    MyHttpRequestHandler *handler = m_requestHandler;
+    publisher->acceptCommands([handler](const QByteArray &func, t_GetArray &params) {
+        return handler->callAjaxFunction(func, params);
+    });
+    // Direct: on the polling thread, which only queues the message.
+    connect(m_requestHandler->findChild<Poller *>(QString(), Qt::FindDirectChildrenOnly),
+            &Poller::resultReady, publisher, &MqttPublisher::publishRead, Qt::DirectConnection);
     connect(qApp, &QCoreApplication::aboutToQuit, publisher, &MqttPublisher::stop);
     publisher->start();
 }

@@ -85,22 +85,24 @@ QString MqttCommands::parse(const QByteArray &payload, t_GetArray *params, QByte
     if (!document.isObject())
         return QStringLiteral("A command is one JSON object");
     const QJsonObject command = document.object();
+    // The id first: whatever is wrong with the rest, the answer says which command it was.
+    const QJsonValue idValue = command.value(QLatin1String("id"));
+    if (idValue.isString())
+        *id = '"' + JsonWriter::escaped(idValue.toString()) + '"';
+    else if (idValue.isDouble())
+        *id = numberText(idValue.toDouble());
+    else if (!idValue.isUndefined())
+        return QStringLiteral("The id is a text or a number");
     for (auto it = command.begin(); it != command.end(); ++it) {
         const QByteArray name = it.key().toUtf8();
-        const bool known =
-            name == "id" || name == "values" ||
-            std::find(std::begin(scalarMembers), std::end(scalarMembers), name) != std::end(scalarMembers);
-        if (!known)
-            return QStringLiteral("Unknown member \"%1\"").arg(it.key());
-        if (name == "values")
+        if (name == "id" || name == "values")
             continue;
+        if (std::find(std::begin(scalarMembers), std::end(scalarMembers), name) == std::end(scalarMembers))
+            return QStringLiteral("Unknown member \"%1\"").arg(it.key());
         QByteArray text;
         if (!scalarText(it.value(), &text))
             return QStringLiteral("Input parameters error!");
-        if (name == "id")
-            *id = it.value().isString() ? "\"" + JsonWriter::escaped(it.value().toString()) + "\"" : text;
-        else
-            params->insert(name, text);
+        params->insert(name, text);
     }
     if (!command.value(QLatin1String("values")).isArray())
         return QStringLiteral("Registers values error!");

@@ -2,6 +2,7 @@
 
 #include "jsonwriter.h"
 #include "mqttclient.h"
+#include "pollresult.h"
 
 namespace {
 QByteArray boolean(bool value)
@@ -50,6 +51,33 @@ void MqttPublisher::acceptCommands(const MqttCommands::AjaxCall &call)
 {
     if (m_settings.allowWrites && !m_commands)
         m_commands = new MqttCommands(m_client, m_settings.commandTopic, call, this);
+}
+
+void MqttPublisher::publishRead(const PollResult &read)
+{
+    m_client->publish(m_settings.readTopic(read.slave, read.name), readMessage(read), true);
+}
+
+QByteArray MqttPublisher::readMessage(const PollResult &read)
+{
+    JsonWriter json;
+    json.beginObject()
+        .name(QStringLiteral("id"))
+        .number(read.id)
+        .name(QStringLiteral("name"))
+        .string(read.name);
+    json.name(QStringLiteral("seq"))
+        .number(qint64(read.seq))
+        .name(QStringLiteral("time"))
+        .string(read.timeText());
+    json.name(QStringLiteral("slave")).number(read.slave).name(QStringLiteral("table")).string(read.table);
+    json.name(QStringLiteral("fc")).number(read.fc).name(QStringLiteral("addr")).number(read.addr);
+    json.name(QStringLiteral("count")).number(read.count).name(QStringLiteral("regs")).beginArray();
+    for (const quint16 item : read.regs)
+        json.number(item);
+    json.endArray().name(QStringLiteral("values")).literal(read.values);
+    json.name(QStringLiteral("ms")).milliseconds(read.ms).name(QStringLiteral("error")).string(read.error);
+    return json.endObject().json();
 }
 
 QByteArray MqttPublisher::statusReply(const MqttPublisher *publisher)

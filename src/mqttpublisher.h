@@ -8,10 +8,12 @@
 #include <QObject>
 
 class MqttClient;
+struct PollResult;
 
-// Feeds a broker with what Vexo reads: the state of Vexo itself, retained under
-// <prefix>/status ("online", or "offline" from a clean end or the broker's will), and
-// getBrokerStatus's view of the connection. Made only when [mqtt] is on.
+// Feeds a broker with what Vexo reads: every polled read as one retained JSON message under
+// <prefix>/<device>/<definition>, the state of Vexo itself retained under <prefix>/status
+// ("online", or "offline" from a clean end or the broker's will), and getBrokerStatus's view
+// of the connection. Made only when [mqtt] is on.
 // Threads: made, started and stopped on the main thread; the rest from any thread.
 class MqttPublisher : public QObject
 {
@@ -24,6 +26,11 @@ public:
     void stop();
     // With allowWrites: runs the command topic's writes through call (see MqttCommands).
     void acceptCommands(const MqttCommands::AjaxCall &call);
+    // Queues the read's message and returns: the poller never waits for the broker.
+    void publishRead(const PollResult &read);
+    // The read as its message carries it: the definition, when and what was read, the
+    // values as Vexo decoded them, or the error.
+    static QByteArray readMessage(const PollResult &read);
 
     MqttClient *client() const { return m_client; }
     const MqttSettings &settings() const { return m_settings; }

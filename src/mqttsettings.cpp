@@ -107,6 +107,7 @@ MqttSettings MqttSettings::read(const QString &configPath)
     }
     mqtt.topicPrefix = readTopicPrefix(settings);
     mqtt.device = topicLevel(text(settings, "device"));
+    mqtt.computerName = topicLevel(QSysInfo::machineHostName());
     mqtt.client.statusTopic = mqtt.topicPrefix + QStringLiteral("/status");
     mqtt.commandTopic = text(settings, "commandTopic");
     mqtt.allowWrites = flag(settings, "allowWrites", false);
@@ -117,6 +118,15 @@ MqttSettings MqttSettings::read(const QString &configPath)
     if (mqtt.allowWrites)
         mqtt.client.subscription = mqtt.commandTopic;
     return mqtt;
+}
+
+QString MqttSettings::readTopic(int slave, const QString &definition) const
+{
+    // The computer, not the connection: the connection can change between a read and its
+    // message, the computer cannot, so no value is ever filed under the wrong device.
+    const QString deviceLevel =
+        device.isEmpty() ? computerName + QLatin1Char('-') + QString::number(slave) : device;
+    return topicPrefix + QLatin1Char('/') + deviceLevel + QLatin1Char('/') + topicLevel(definition);
 }
 
 QString MqttSettings::topicLevel(const QString &text)

@@ -13,7 +13,8 @@ struct MqttSettings
     bool enabled = false;
     MqttClient::Options client; // statusTopic and subscription derived from the keys below
     QString topicPrefix;
-    QString device; // one topic level; empty: named after the connection
+    QString device;       // one topic level; empty: each slave is <computerName>-<slave>
+    QString computerName; // as a topic level
     // Writes from the broker: only with allowWrites=true and a command topic.
     bool allowWrites = false;
     QString commandTopic;
@@ -22,6 +23,8 @@ struct MqttSettings
     static constexpr int largestMaxQueued = 1000000;
 
     static MqttSettings read(const QString &configPath);
+    // Where a read of a slave goes: <prefix>/<device>/<definition>.
+    QString readTopic(int slave, const QString &definition) const;
     // Text made one topic level: no level separators, wildcards, blanks or control characters.
     static QString topicLevel(const QString &text);
 };

@@ -37,6 +37,12 @@ public:
     void service(HttpRequest &request, HttpResponse &response) override;
     // Host names this machine is also known by; set before the listener starts.
     void setAllowedHosts(const QStringList &hosts);
+    // Runs a function by its row, with the device lock where a browser's call takes it, for
+    // callers inside Vexo: writes from the broker go exactly the way of the browser's.
+    QByteArray callAjaxFunction(const QByteArray &func, t_GetArray &params)
+    {
+        return callFunction(func, params);
+    }
 
 signals:
     void restartAppAsAdmin();

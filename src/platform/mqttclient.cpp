@@ -69,11 +69,10 @@ void MqttClient::stop()
         Lock lock(m_mutex);
         m_stopping = true;
         m_stopDeadline = Clock::now() + stopWait;
-        if (m_connected) {
-            // The DISCONNECT leaves after the "offline"; a clean disconnect fires no will.
-            sayStatus(offlineText, lock);
-            mosquitto_disconnect(m_mosq);
-        }
+        // The DISCONNECT follows once the broker has the "offline" (see sent()); a clean
+        // disconnect fires no will.
+        if (m_connected)
+            sayStatus(offlineText, &m_farewellMid, lock);
     }
     m_wake.notify_all();
     m_thread.join();
@@ -207,10 +206,12 @@ void MqttClient::closeConnection()
         const Lock lock(m_mutex);
         std::swap(mosq, m_mosq);
         m_connected = false;
-        // Not acknowledged: sent again, in their order, on the next connection.
+        // Not acknowledged: sent again, in their order, on the next connection, unless newer
+        // ones leave no room.
         for (auto it = m_inFlight.rbegin(); it != m_inFlight.rend(); ++it)
             m_pending.push_front(std::move(it->second));
         m_inFlight.clear();
+        dropOverflow(lock);
     }
     if (mosq)
         mosquitto_destroy(mosq);
@@ -262,8 +263,10 @@ void MqttClient::sendPending(const Lock &)
 
 void MqttClient::dropOverflow(const Lock &)
 {
+    // Messages in flight are newer than none of the waiting ones and cannot be called back:
+    // the bound is on the waiting ones, which then go oldest first.
     const size_t limit = size_t(std::max(1, m_options.maxQueued));
-    while (!m_pending.empty() && m_pending.size() + m_inFlight.size() > limit) {
+    while (m_pending.size() > limit) {
         m_pending.pop_front();
         ++m_dropped;
         if (!m_dropping)
@@ -272,10 +275,10 @@ void MqttClient::dropOverflow(const Lock &)
     }
 }
 
-void MqttClient::sayStatus(const char *text, const Lock &)
+void MqttClient::sayStatus(const char *text, int *mid, const Lock &)
 {
-    mosquitto_publish(m_mosq, nullptr, m_options.statusTopic.toUtf8().constData(), int(std::strlen(text)),
-                      text, m_options.qos, true);
+    mosquitto_publish(m_mosq, mid, m_options.statusTopic.toUtf8().constData(), int(std::strlen(text)), text,
+                      m_options.qos, true);
 }
 
 void MqttClient::noteFailure(const QString &text, Problem problem, const Lock &)
@@ -315,7 +318,7 @@ void MqttClient::connected(int rc)
     m_problem = Problem::None;
     m_dropping = false;
     m_retryDelay = firstRetryDelay;
-    sayStatus(onlineText, lock);
+    sayStatus(onlineText, nullptr, lock);
     if (!m_options.subscription.isEmpty())
         mosquitto_subscribe(m_mosq, nullptr, m_options.subscription.toUtf8().constData(), m_options.qos);
     sendPending(lock);
@@ -338,6 +341,12 @@ void MqttClient::disconnected(int rc)
 void MqttClient::sent(int mid)
 {
     Lock lock(m_mutex);
+    // Closing the socket with the acknowledgement still unread would reset the connection,
+    // and the broker could lose the DISCONNECT with it: so only now.
+    if (m_stopping && mid == m_farewellMid) {
+        mosquitto_disconnect(m_mosq);
+        return;
+    }
     const auto it = std::find_if(m_inFlight.begin(), m_inFlight.end(),
                                  [mid](const std::pair<int, Message> &entry) { return entry.first == mid; });
     // A status message is not ours to count.

@@ -106,7 +106,7 @@ private:
     bool waitBeforeRetry();
     void sendPending(const Lock &lock);
     void dropOverflow(const Lock &lock);
-    void sayStatus(const char *text, const Lock &lock);
+    void sayStatus(const char *text, int *mid, const Lock &lock);
     void noteFailure(const QString &text, Problem problem, const Lock &lock);
     QString failureText(int rc, const QString &reason, bool wasConnected) const;
 
@@ -134,6 +134,7 @@ private:
     bool m_connected = false;
     bool m_stopping = false;
     Clock::time_point m_stopDeadline;
+    int m_farewellMid = -1; // the "offline" of stop()
     std::deque<Message> m_pending;
     std::deque<std::pair<int, Message>> m_inFlight; // by message id, in the order sent
     QString m_lastError;
