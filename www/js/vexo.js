@@ -125,6 +125,9 @@
     'Unable to connect with server!': 'err.updateServer',
     'Reply error!': 'err.reply',
     'err2!': 'err.fieldTooLong',
+    'Unknown table!': 'err.unknownTable',
+    'Unknown value type!': 'err.unknownType',
+    'Unknown byte order!': 'err.unknownOrder',
   };
 
   class ApiError extends Error {
@@ -140,6 +143,8 @@
     if (KNOWN_ERRORS[text]) return translate(KNOWN_ERRORS[text], extra);
     const protocol = /^Protocol error! ?(.*)$/.exec(text);
     if (protocol) return translate('err.protocol', { detail: protocol[1] || '?' });
+    const range = /^Value out of range: (.*)$/.exec(text);
+    if (range) return translate('err.valueRange', { value: range[1] });
     return translate('err.other', { detail: text });
   }
   Vexo.explainError = explainError;
@@ -186,7 +191,7 @@
   /* Whether the device answered, from the reply of a function that talks to it: no answer
    * and an unreachable device say it is silent; values and the device's own error answers say
    * it is there; anything else (a refused request, a busy lock) says nothing about it. */
-  const DEVICE_FUNCTIONS = ['readRegisters', 'writeRegisters', 'identifySlave'];
+  const DEVICE_FUNCTIONS = ['readRegisters', 'writeRegisters', 'identifySlave', 'readTable', 'writeTable'];
   const DEVICE_SILENT = ['I/O error: did not receive any data from slave.', 'Unable to connect with TCP socket.'];
   function noteDevice(func, errorText) {
     if (!DEVICE_FUNCTIONS.includes(func)) return;
@@ -288,6 +293,27 @@
     targetText() {
       if (!this.target) return this.type === 'tcp' ? 'Modbus TCP' : 'Modbus RTU';
       return translate(this.type === 'tcp' ? 'shell.targetTcp' : 'shell.targetSerial', this.target);
+    },
+  };
+
+  /* ---------- address notation ---------- */
+
+  // How addresses are shown and typed on every page: 'zero', 'one' or 'modicon'.
+  const NOTATIONS = ['zero', 'one', 'modicon'];
+  let notation = null;
+  Vexo.notation = {
+    get() {
+      if (notation === null) {
+        const saved = safeStorageGet('vexo.notation');
+        notation = NOTATIONS.includes(saved) ? saved : 'zero';
+      }
+      return notation;
+    },
+    set(chosen) {
+      if (!NOTATIONS.includes(chosen) || chosen === this.get()) return;
+      notation = chosen;
+      safeStorageSet('vexo.notation', chosen);
+      Vexo.emit('notationchange', chosen);
     },
   };
 
