@@ -152,8 +152,8 @@ test('formats: the tables, types and orders offered, their limits, and the older
     assert.deepEqual(R.tableParams(format), params, format.type);
   }
   assert.deepEqual(R.checkRange(f('float64'), 65532, 1), []);
-  assert.deepEqual(R.checkRange(f('float64'), 65533, 1), ['reg.pastEnd']);
-  assert.deepEqual(R.checkRange(f('int16'), 0, 126), [{ key: 'reg.badCount', params: { max: 125 } }]);
+  assert.deepEqual(R.checkRange(f('float64'), 65533, 1), ['data.pastEnd']);
+  assert.deepEqual(R.checkRange(f('int16'), 0, 126), [{ key: 'data.badCount', params: { max: 125 } }]);
   assert.equal(R.isWritable(f('int16', 'ABCD', 'input')), false);
   // 32-bit registers: [format, older parameters]
   const older = [

@@ -50,9 +50,46 @@
     return '0x' + valueBytes(words, order).map((b) => b.toString(16).toUpperCase().padStart(2, '0')).join('');
   }
 
+  // Registers as they travel, in hexadecimal: 0x4148 0x0000.
+  function wordsHex(words) {
+    return words.map((w) => '0x' + w.toString(16).toUpperCase().padStart(4, '0')).join(' ');
+  }
+
   // A value's bits, most significant first, in groups of eight.
   function valueBinary(words, order) {
     return valueBytes(words, order).map((b) => b.toString(2).padStart(8, '0')).join(' ');
+  }
+
+  /* ---------- replies ---------- */
+
+  function isBitTable(table) {
+    return table === 'coils' || table === 'discrete';
+  }
+
+  // One request carries at most 2000 bits or 125 registers read, 1968 bits or 123 written.
+  const LIMITS = { read: { bits: 2000, registers: 125 }, write: { bits: 1968, registers: 123 } };
+
+  /* The most values one request may carry: bits, values, or for ascii registers. */
+  function requestLimit(table, type, write) {
+    const limits = LIMITS[write ? 'write' : 'read'];
+    return isBitTable(table) ? limits.bits : Math.floor(limits.registers / registersOf(type));
+  }
+
+  /* The rows of a read of count values from start, as readTable and the polled results
+   * give them: [{ address, value, regs }], each value with the registers (or the bit) it was
+   * decoded from; an ascii text is one row. Null when the reply does not hold what was
+   * asked for. */
+  function replyRows(table, type, start, count, reply) {
+    const values = reply.values;
+    const regs = reply.regs;
+    if (!Array.isArray(values) || !Array.isArray(regs) || !regs.every((r) => Number.isInteger(r) && r >= 0 && r <= 0xffff)) return null;
+    if (!isBitTable(table) && type === 'ascii') {
+      if (values.length !== 1 || typeof values[0] !== 'string' || regs.length !== count) return null;
+      return [{ address: start, value: values[0], regs }];
+    }
+    const per = isBitTable(table) ? 1 : registersOf(type);
+    if (values.length !== count || regs.length !== count * per) return null;
+    return values.map((value, i) => ({ address: start + i * per, value, regs: regs.slice(i * per, (i + 1) * per) }));
   }
 
   /* ---------- numbers in the interface language ---------- */
@@ -193,7 +230,8 @@
   }
 
   Object.assign(exports, {
-    TYPES, TYPE_NAMES, ORDERS, registersOf, isOneRegister, reorder, valueBytes, valueHex, valueBinary,
+    TYPES, TYPE_NAMES, ORDERS, registersOf, isOneRegister, reorder, valueBytes, valueHex, valueBinary, wordsHex,
+    isBitTable, requestLimit, replyRows,
     decimalMark, formatNumber, displayValue, valueToNumber, parseNumber, splitValues, parseValue,
     parseBit, parseText, sameValue,
   });

@@ -383,6 +383,23 @@
 
   Vexo.sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+  /* Runs task every ms while the named module is the one shown and the page is visible; a
+   * run never overlaps the one before. Returns a function that runs it at once. */
+  Vexo.whileShown = function whileShown(moduleName, ms, task) {
+    let running = false;
+    const run = async () => {
+      if (running || document.hidden || Vexo.activeModule() !== moduleName) return;
+      running = true;
+      try {
+        await task();
+      } finally {
+        running = false;
+      }
+    };
+    setInterval(run, ms);
+    return run;
+  };
+
   // Reads an integer field; returns null (and marks the field) when it is not in [min, max].
   Vexo.readInt = function readInt(input, min, max) {
     const text = input.value.trim();

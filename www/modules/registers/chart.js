@@ -145,8 +145,15 @@
       }
 
       const legendHeight = this.drawLegend(ctx, width);
-      const box = { left: 64, right: width - 16, top: legendHeight + 8, bottom: height - 26 };
       const b = this.bounds();
+      const step = b ? niceStep(b.vMax - b.vMin, 5) : 1;
+      const lo = b ? Math.floor(b.vMin / step) * step : 0;
+      const hi = b ? Math.ceil(b.vMax / step) * step : 0;
+      const ticks = [];
+      for (let v = lo; b && v <= hi + step / 2; v += step) ticks.push(v);
+      // Room on the left for the longest tick label.
+      const labelWidth = Math.max(0, ...ticks.map((v) => ctx.measureText(formatTick(v, step, this.decimalMark)).width));
+      const box = { left: Math.max(64, Math.ceil(labelWidth) + 14), right: width - 16, top: legendHeight + 8, bottom: height - 26 };
       this.layout = b ? { box, tMin: b.tMin, tMax: b.tMax } : null;
       ctx.strokeStyle = '#c9d1dc';
       ctx.strokeRect(box.left, box.top, box.right - box.left, box.bottom - box.top);
@@ -156,15 +163,12 @@
         ctx.fillText(this.emptyText, (box.left + box.right) / 2, (box.top + box.bottom) / 2);
         return;
       }
-      const step = niceStep(b.vMax - b.vMin, 5);
-      const lo = Math.floor(b.vMin / step) * step;
-      const hi = Math.ceil(b.vMax / step) * step;
       const x = (t) => box.left + ((t - b.tMin) / (b.tMax - b.tMin)) * (box.right - box.left);
       const y = (v) => box.bottom - ((v - lo) / (hi - lo)) * (box.bottom - box.top);
 
       ctx.textAlign = 'right';
       ctx.textBaseline = 'middle';
-      for (let v = lo; v <= hi + step / 2; v += step) {
+      ticks.forEach((v) => {
         ctx.strokeStyle = '#edf0f4';
         ctx.beginPath();
         ctx.moveTo(box.left, y(v));
@@ -172,7 +176,7 @@
         ctx.stroke();
         ctx.fillStyle = '#5b6578';
         ctx.fillText(formatTick(v, step, this.decimalMark), box.left - 6, y(v));
-      }
+      });
       ctx.textBaseline = 'top';
       ctx.textAlign = 'left';
       ctx.fillText(clock(b.tMin), box.left, box.bottom + 6);

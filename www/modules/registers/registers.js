@@ -92,7 +92,7 @@
     $('#reg-prec-hint').textContent = R.decimalsApply(f) ? '' : V.t('reg.precSignificant');
     $('#reg-addr-hint').textContent = addressHint(f.table);
     const max = R.maxValues(f, false);
-    $('#reg-count-hint').textContent = V.t(f.type === 'ascii' ? 'reg.countHintText' : 'reg.countHint', { max });
+    $('#reg-count-hint').textContent = V.t(f.type === 'ascii' ? 'data.countHintText' : 'data.countHint', { max });
     syncWriteFields(list && list.format ? list.format : f);
     updatePlan();
   }
@@ -175,12 +175,12 @@
       const text = await V.api('readRegisters', params, { raw: true });
       const reply = R.parseReadReply(text);
       const rows = reply && R.rowsOf(format, start, count, reply);
-      if (!rows) throw new V.ApiError(V.t('reg.badReply'), text);
+      if (!rows) throw new V.ApiError(V.t('data.badReply'), text);
       return { rows, fc: 3 };
     }
     const reply = await V.api('readTable', Object.assign({ addr: start, count }, R.tableParams(format)));
     const rows = R.rowsOf(format, start, count, reply);
-    if (!rows) throw new V.ApiError(V.t('reg.badReply'), JSON.stringify(reply));
+    if (!rows) throw new V.ApiError(V.t('data.badReply'), JSON.stringify(reply));
     return { rows, fc: reply.fc, ms: reply.ms };
   }
 
@@ -359,8 +359,7 @@
     button.setAttribute('aria-pressed', on ? 'true' : 'false');
     button.textContent = V.t(on ? 'reg.stopPoll' : 'reg.startPoll');
     $('#reg-read').disabled = on;
-    $('#reg-interval').disabled = on;
-    $('#reg-read-fields').disabled = on;
+    ['#reg-interval', '#reg-table', '#reg-addr', '#reg-count'].forEach((s) => ($(s).disabled = on));
     syncFormatFields();
     $('#reg-poll-info').textContent = pollInfoText();
   }
@@ -602,8 +601,8 @@
       '<h1 style="color:#0f2a47">' + escapeHtml(V.t('reg.pdfTitle')) + '</h1>' +
       '<table cellpadding="3">' + facts + '</table><br>' +
       '<table border="1" cellspacing="0" cellpadding="4" width="100%"><thead><tr style="background:#e8f0fb">' +
-      '<th>' + escapeHtml(V.t('reg.colAddress')) + '</th><th>' + escapeHtml(V.t('reg.colValue')) + '</th><th>' +
-      escapeHtml(V.t('reg.colRawHex')) + '</th></tr></thead><tbody>' + rows + '</tbody></table>' +
+      '<th>' + escapeHtml(V.t('data.colAddress')) + '</th><th>' + escapeHtml(V.t('data.colValue')) + '</th><th>' +
+      escapeHtml(V.t('data.colRawHex')) + '</th></tr></thead><tbody>' + rows + '</tbody></table>' +
       '<p style="color:#5b6578">Vexo ' + escapeHtml(V.generalInfo ? V.generalInfo.ver : '') + '</p>' +
       '</td></tr></table></body></html>';
   }

@@ -10,14 +10,10 @@
   const TABLES = ['coils', 'discrete', 'input', 'holding'];
   const LAST_ADDRESS = 65535;
   const TYPES_32BIT_REGISTERS = ['int32', 'uint32', 'float32'];
-  // One request: at most 2000 bits or 125 registers read, 1968 bits or 123 registers written.
-  const LIMITS = { read: { bits: 2000, registers: 125 }, write: { bits: 1968, registers: 123 } };
   // Vexo's older register functions move at most this many values at once.
   const MAX_LEGACY_VALUES = 200;
 
-  function isBitTable(table) {
-    return table === 'coils' || table === 'discrete';
-  }
+  const isBitTable = T.isBitTable;
 
   function typesFor(table, regSize) {
     if (isBitTable(table)) return ['bit'];
@@ -65,17 +61,14 @@
 
   // The most values one read or one write request may carry.
   function maxValues(format, write) {
-    const limits = LIMITS[write ? 'write' : 'read'];
-    if (isBitTable(format.table)) return limits.bits;
-    if (isLegacy(format)) return MAX_LEGACY_VALUES;
-    return Math.floor(limits.registers / registersPerValue(format));
+    return isLegacy(format) ? MAX_LEGACY_VALUES : T.requestLimit(format.table, format.type, write);
   }
 
   /* Checks a read range; returns problems, as keys or { key, params }. */
   function checkRange(format, start, count) {
     const max = maxValues(format, false);
-    if (!Number.isInteger(count) || count < 1 || count > max) return [{ key: 'reg.badCount', params: { max } }];
-    if (addressOf(format, start, count) - 1 > LAST_ADDRESS) return ['reg.pastEnd'];
+    if (!Number.isInteger(count) || count < 1 || count > max) return [{ key: 'data.badCount', params: { max } }];
+    if (addressOf(format, start, count) - 1 > LAST_ADDRESS) return ['data.pastEnd'];
     return [];
   }
 
@@ -122,15 +115,7 @@
       if (!Array.isArray(values) || values.length !== count || !Array.isArray(reply.raw) || reply.raw.length !== count) return null;
       return values.map((value, i) => ({ address: start + i, value, regs: [Math.floor(reply.raw[i] / 65536), reply.raw[i] % 65536] }));
     }
-    const regs = reply.regs;
-    if (!Array.isArray(values) || !Array.isArray(regs) || !regs.every((r) => Number.isInteger(r) && r >= 0 && r <= 0xffff)) return null;
-    if (format.type === 'ascii') {
-      if (values.length !== 1 || typeof values[0] !== 'string' || regs.length !== count) return null;
-      return [{ address: start, value: values[0], regs }];
-    }
-    const per = registersPerValue(format);
-    if (values.length !== count || regs.length !== count * per) return null;
-    return values.map((value, i) => ({ address: start + i * per, value, regs: regs.slice(i * per, (i + 1) * per) }));
+    return T.replyRows(format.table, format.type, start, count, reply);
   }
 
   // A value as the page shows it: decimal, 'hex' or 'bin' from the registers of the read.
@@ -141,13 +126,9 @@
     return T.displayValue(row.value, format.type, lang);
   }
 
-  function hex16(n) {
-    return '0x' + (n & 0xffff).toString(16).toUpperCase().padStart(4, '0');
-  }
-
   // The registers behind a row in hexadecimal; a bit as it is.
   function rawHex(row, format) {
-    return format.type === 'bit' ? row.regs.join(' ') : row.regs.map(hex16).join(' ');
+    return format.type === 'bit' ? row.regs.join(' ') : T.wordsHex(row.regs);
   }
 
   /* ---------- writing ---------- */
@@ -324,7 +305,7 @@
   Object.assign(exports, {
     TABLES, LAST_ADDRESS, isBitTable, typesFor, ordersFor, normalizeFormat, isLegacy, isWritable,
     registersPerValue, addressOf, maxValues, checkRange, tableParams, decimalsApply, engineFormat,
-    parseReadReply, rowsOf, shownValue, rawHex, hex16, parseWriteValues, planWrites, listEntries,
+    parseReadReply, rowsOf, shownValue, rawHex, parseWriteValues, planWrites, listEntries,
     readsBackAs, buildCsv, parseCsv,
   });
 })(
