@@ -1,5 +1,5 @@
-/* Read definitions module: the reads Vexo polls by itself, each with its table of latest
- * values, like the windows of a desktop Modbus master; adding, changing and deleting them,
+/* Read definitions module: the reads Vexo polls by itself, each in a panel of its own with
+ * its table of latest values; adding, changing and deleting them,
  * starting and stopping the polling, and the value log they write. The page only shows what
  * Vexo polled: it asks for the latest results at a modest rate. */
 (function () {
