@@ -408,6 +408,18 @@
     return ok ? Number(text) : null;
   };
 
+  // Fills a select with [value, label] entries, keeping the selection where it is offered.
+  Vexo.fillOptions = function fillOptions(select, entries, selected) {
+    select.replaceChildren(...entries.map(([value, label]) => Vexo.el('option', { value, text: label })));
+    select.value = entries.some(([value]) => value === selected) ? selected : entries[0][0];
+  };
+
+  // The time of day with its milliseconds from an ISO 8601 time, as the device's host wrote it.
+  Vexo.timeOfDay = function timeOfDay(iso) {
+    const m = /T(\d\d:\d\d:\d\d(\.\d+)?)/.exec(String(iso));
+    return m ? m[1] : String(iso);
+  };
+
   Vexo.hex16 = (n) => '0x' + (n & 0xffff).toString(16).toUpperCase().padStart(4, '0');
 
   Vexo.timestamp = function timestamp(date) {

@@ -1,7 +1,7 @@
 /* Read definitions module: the reads Vexo polls by itself, each in a panel of its own with
- * its table of latest values; adding, changing and deleting them,
- * starting and stopping the polling, and the value log they write. The page only shows what
- * Vexo polled: it asks for the latest results at a modest rate. */
+ * its table of latest values; adding, changing and deleting them, starting and stopping the
+ * polling, and the value log they write. The page only shows what Vexo polled: it asks for
+ * the latest results at a modest rate. */
 (function () {
   'use strict';
   const V = window.Vexo;
@@ -41,11 +41,6 @@
     if (def.log) parts.push(V.t('pol.logged'));
     if (!def.enabled) parts.push(V.t('pol.off'));
     return parts.join(' · ');
-  }
-
-  function timeOf(iso) {
-    const m = /T(\d\d:\d\d:\d\d(\.\d+)?)/.exec(String(iso));
-    return m ? m[1] : String(iso);
   }
 
   function sizeText(bytes) {
@@ -108,11 +103,11 @@
     body.classList.toggle('is-stale', !rows);
     if (!rows) {
       const why = result.error ? V.explainError(result.error) : V.t('data.badReply');
-      line.textContent = V.t('pol.failed', { time: timeOf(result.time), error: why });
+      line.textContent = V.t('pol.failed', { time: V.timeOfDay(result.time), error: why });
       return;
     }
     const ms = T.formatNumber(Number(result.ms).toFixed(2), V.i18n.lang);
-    line.textContent = V.t('pol.readAt', { time: timeOf(result.time), ms });
+    line.textContent = V.t('pol.readAt', { time: V.timeOfDay(result.time), ms });
     if (body.children.length !== rows.length) {
       body.replaceChildren(...rows.map(() => V.el('tr', {}, [
         V.el('th', { scope: 'row', className: 'num' }), V.el('td', { className: 'num' }, [V.el('span', { className: 'value' })]), V.el('td', { className: 'raw' }),
@@ -182,17 +177,12 @@
 
   /* ---------- the form ---------- */
 
-  function fillOptions(select, entries, selected) {
-    select.replaceChildren(...entries.map(([value, label]) => V.el('option', { value, text: label })));
-    select.value = entries.some(([value]) => value === selected) ? selected : entries[0][0];
-  }
-
   // Offers what the chosen table takes and says what the fields accept.
   function syncForm() {
     const table = $('#pol-table').value;
     const bits = T.isBitTable(table);
-    fillOptions($('#pol-type'), T.TYPE_NAMES.map((t) => [t, V.t('data.type.' + t)]), $('#pol-type').value || 'int16');
-    fillOptions($('#pol-order'), T.ORDERS.map((o) => [o, o + ' — ' + V.t('data.orderName.' + o)]), $('#pol-order').value || 'ABCD');
+    V.fillOptions($('#pol-type'), T.TYPE_NAMES.map((t) => [t, V.t('data.type.' + t)]), $('#pol-type').value || 'int16');
+    V.fillOptions($('#pol-order'), T.ORDERS.map((o) => [o, o + ' — ' + V.t('data.orderName.' + o)]), $('#pol-order').value || 'ABCD');
     $('#pol-type').disabled = bits;
     $('#pol-order').disabled = bits;
     const range = V.addressing.addressRange(V.notation.get(), table);

@@ -65,11 +65,6 @@
     });
   }
 
-  function fillOptions(select, entries, selected) {
-    select.replaceChildren(...entries.map(([value, label]) => V.el('option', { value, text: label })));
-    select.value = entries.some(([value]) => value === selected) ? selected : entries[0][0];
-  }
-
   function orderLabel(format, order) {
     if (format.type === 'bit') return '—';
     if (format.type === 'ascii') return V.t('data.orderText.' + order);
@@ -81,9 +76,9 @@
    * applies, and says what the address and count fields take. */
   function syncFormatFields() {
     const chosen = formFormat();
-    fillOptions($('#reg-type'), R.typesFor(chosen.table, chosen.regSize).map((t) => [t, V.t('data.type.' + t)]), chosen.type);
+    V.fillOptions($('#reg-type'), R.typesFor(chosen.table, chosen.regSize).map((t) => [t, V.t('data.type.' + t)]), chosen.type);
     const f = formFormat();
-    fillOptions($('#reg-order'), R.ordersFor(f).map((o) => [o, orderLabel(f, o)]), f.order);
+    V.fillOptions($('#reg-order'), R.ordersFor(f).map((o) => [o, orderLabel(f, o)]), f.order);
     $('#reg-type').disabled = f.type === 'bit' || polling;
     $('#reg-order').disabled = R.ordersFor(f).length < 2 || polling;
     $('#reg-view').disabled = f.type === 'bit' || f.type === 'ascii';
@@ -319,12 +314,15 @@
     $('#reg-chart').dataset.samples = String(chart.samples);
   }
 
-  function pauseChart() {
+  function showPaused() {
     const button = $('#reg-chart-pause');
-    const paused = button.getAttribute('aria-pressed') !== 'true';
-    button.setAttribute('aria-pressed', paused ? 'true' : 'false');
-    button.textContent = V.t(paused ? 'reg.chartResume' : 'reg.chartPause');
-    chart.setPaused(paused);
+    button.setAttribute('aria-pressed', chart.paused ? 'true' : 'false');
+    button.textContent = V.t(chart.paused ? 'reg.chartResume' : 'reg.chartPause');
+  }
+
+  function pauseChart() {
+    chart.setPaused(!chart.paused);
+    showPaused();
   }
 
   async function saveChart() {
@@ -641,6 +639,7 @@
     chart.decimalMark = T.decimalMark(V.i18n.lang);
     $('#reg-notation').value = V.notation.get();
     setPolling(polling);
+    showPaused();
     if (list) $('#reg-wlist-name').textContent = V.t('reg.listFrom', { name: list.name, count: list.rows.length });
     captionText();
     if (shown) updateTableValues();

@@ -16,12 +16,6 @@
   let refreshNow = null;
   const $ = (sel) => V.$(root, sel);
 
-  // The engine's local time of day with its milliseconds, from an ISO 8601 time.
-  function timeOf(iso) {
-    const m = /T(\d\d:\d\d:\d\d(\.\d+)?)/.exec(String(iso));
-    return m ? m[1] : String(iso);
-  }
-
   function msText(ms) {
     return V.t('trf.ms', { ms: V.valueTypes.formatNumber(Number(ms).toFixed(2), V.i18n.lang) });
   }
@@ -38,7 +32,7 @@
 
   function rowOf(item) {
     return V.el('tr', { className: item.error ? 'is-error' : '', 'data-seq': String(item.seq) }, [
-      V.el('td', { className: 'mono', text: timeOf(item.time) }),
+      V.el('td', { className: 'mono', text: V.timeOfDay(item.time) }),
       V.el('td', { text: functionText(item.fc) }),
       V.el('td', { className: 'num', text: addressText(item) }),
       V.el('td', { className: 'num', text: String(item.count) }),
