@@ -562,10 +562,10 @@ describe('Vexo in the browser', () => {
     await saveForm({ '#pol-name': '', '#pol-interval': 50 });
     assert.match(await status('#pol-form-status').textContent(), /Give the definition a name.*The interval must be/);
     await saveForm({ '#pol-name': 'Boiler', '#pol-table': 'holding', '#pol-addr': 0, '#pol-count': 2, '#pol-interval': 200, '#pol-log': true });
-    await page.waitForSelector('#pol-form[hidden]', WAIT);
+    await page.waitForSelector('#pol-form[hidden]', { state: 'attached', ...WAIT });
     await page.click('#pol-add');
     await saveForm({ '#pol-name': 'Coils', '#pol-table': 'coils', '#pol-addr': 0, '#pol-count': 16, '#pol-interval': 200, '#pol-log': false });
-    await page.waitForSelector('#pol-form[hidden]', WAIT);
+    await page.waitForSelector('#pol-form[hidden]', { state: 'attached', ...WAIT });
     if ((await page.getAttribute('#pol-toggle', 'aria-pressed')) !== 'true') await page.click('#pol-toggle');
     await page.waitForSelector('#pol-toggle[aria-pressed="true"]', WAIT);
 
