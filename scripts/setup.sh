@@ -9,11 +9,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# curl: Vexo sends its support messages through it.
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
     qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev libmodbus-dev
-    fonts-dejavu-core)
-TEST_PACKAGES=(python3 python3-pymodbus socat poppler-utils curl openssl iproute2
-    python3-aiosmtpd stunnel4 xvfb xdotool chromium)
+    fonts-dejavu-core curl)
+# Installs run without recommendations: list what the tests import or start themselves.
+# pymodbus's server imports serial and serial_asyncio, which it only recommends.
+TEST_PACKAGES=(python3 python3-pymodbus python3-serial python3-serial-asyncio python3-aiosmtpd
+    socat poppler-utils openssl iproute2 xvfb xdotool chromium)
 QT6_PACKAGES=(qt6-base-dev qt6-declarative-dev qt6-serialport-dev)
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

@@ -6,14 +6,16 @@
 #   scripts/test.sh --quick [ARGS]   the main suite only; ARGS go to ctest
 #   scripts/test.sh --stage NAME     only the named stage(s): main, asan, tsan, qt6, fuzz (repeatable)
 # Tunables (environment): FUZZ_SECONDS (60 per target), TSAN_TESTS (ctest -R pattern of the
-# server's tests), STAGE_TIMEOUT (seconds one ctest run may take, 1500).
+# server's tests), STAGE_TIMEOUT (seconds one ctest run may take, 1500), TEST_JOBS (tests run at
+# once, twice the cores: most of a test's time is spent waiting on sockets, devices and timers).
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 ROOT=$PWD
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 TSAN_TESTS=${TSAN_TESTS:-http|listener|connection|request|response|cookie|static|load|fault|router|ajax}
 STAGE_TIMEOUT=${STAGE_TIMEOUT:-1500}
+TEST_JOBS=${TEST_JOBS:-$((2 * $(nproc)))}
 ALL_STAGES=(main asan tsan qt6 fuzz)
 
 # Object files differ only by the checkout's path between clones; let the cache see through it.
@@ -33,8 +35,8 @@ done
 
 if [ "$quick" = 1 ]; then
     scripts/setup.sh --test || exit 1
-    cd "${BUILD_DIR:-build}"
-    exec ctest --output-on-failure -j 2 "${ctest_args[@]}"
+    cd "${BUILD_DIR:-build}" || exit 1
+    exec ctest --output-on-failure -j "$TEST_JOBS" "${ctest_args[@]}"
 fi
 [ ${#stages[@]} -eq 0 ] && stages=("${ALL_STAGES[@]}")
 
@@ -86,7 +88,7 @@ run_ctest() {
     shift 3
     local log=$LOG_DIR/$name-ctest.log
     (cd "$dir" && "${launcher[@]}" timeout --kill-after=30 "$STAGE_TIMEOUT" \
-        ctest --output-on-failure -j 2 "$@" "${ctest_args[@]}") 2>&1 | tee "$log"
+        ctest --output-on-failure -j "$TEST_JOBS" "$@" "${ctest_args[@]}") 2>&1 | tee "$log"
     local rc=${PIPESTATUS[0]}
     local line total failed
     line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n1)
