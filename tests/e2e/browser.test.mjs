@@ -541,8 +541,8 @@ describe('Vexo in the browser', () => {
     assert.ok((await counter('requests')) >= (await counter('exceptions')));
     assert.equal(await counter('timeouts'), 0);
     assert.match(await page.locator('#trf-body tr.is-error').first().textContent(), /04 Read input registers\s*10000.*Illegal data address/);
-    await screenshot(page, '09-traffic');
-    assert.deepEqual(await accessibilityProblems(page), [], '09-traffic');
+    await screenshot(page, '14-traffic');
+    assert.deepEqual(await accessibilityProblems(page), [], '14-traffic');
   });
 
   test('read definitions: Vexo polls them by itself, each shows its latest values, and logs them', async () => {
@@ -580,8 +580,8 @@ describe('Vexo in the browser', () => {
     await saveForm({ '#pol-count': 3 });
     await page.waitForFunction(() => document.querySelectorAll('.pol-def tbody tr').length === 19, null, WAIT);
     assert.deepEqual(await card('Boiler').locator('.value').allTextContents(), ['1234', '-1', '16712']);
-    await screenshot(page, '10-polling');
-    assert.deepEqual(await accessibilityProblems(page), [], '10-polling');
+    await screenshot(page, '15-polling');
+    assert.deepEqual(await accessibilityProblems(page), [], '15-polling');
 
     // The log holds the polled values of the definitions that log, one line per value.
     await page.waitForFunction(() => Number(document.getElementById('pol-log-size').dataset.bytes) > 0, null, WAIT);

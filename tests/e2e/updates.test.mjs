@@ -44,7 +44,7 @@ describe('module updates in the browser', { skip: haveServer ? false : 'the upda
 
   test('checks, installs with progress, and the new module appears after a reload', async () => {
     await page.waitForSelector('#upd-installed tr', WAIT);
-    assert.equal(await page.locator('#upd-installed tr').count(), 6);
+    assert.equal(await page.locator('#upd-installed tr').count(), 8);
     await page.click('#upd-check');
     await page.waitForSelector('#upd-choice:not([hidden])', WAIT);
     assert.deepEqual(await page.locator('#upd-list label').allTextContents(), ['meter']);
@@ -53,7 +53,7 @@ describe('module updates in the browser', { skip: haveServer ? false : 'the upda
     await page.waitForSelector('#upd-status.status-ok', WAIT);
     assert.match(await page.textContent('#upd-status'), /update is complete/);
     assert.match(await page.textContent('#upd-status'), /Completed correctly\./);
-    await page.waitForFunction(() => document.querySelectorAll('#upd-installed tr').length === 7, null, WAIT);
+    await page.waitForFunction(() => document.querySelectorAll('#upd-installed tr').length === 9, null, WAIT);
     await screenshot(page, '09-updates');
     assert.deepEqual(await accessibilityProblems(page), [], '09-updates');
     assert.ok(fs.existsSync(path.join(vexo.dir, 'www', 'modules', 'meter', 'meter.js')));
