@@ -18,6 +18,7 @@
   let editing = null; // the definition in the form; { } for a new one
   const latest = new Map(); // id -> the latest result shown
   let refreshes = 0;
+  let logInfo = null; // the last size of the value log shown
   let refreshNow = null;
   const $ = (sel) => V.$(root, sel);
 
@@ -58,7 +59,8 @@
     const remove = V.el('button', { type: 'button', className: 'btn danger small', text: V.t('pol.delete'), 'aria-describedby': titleId });
     edit.addEventListener('click', () => openForm(def));
     remove.addEventListener('click', () => deleteDefinition(def));
-    return V.el('section', { className: 'card pol-def', 'data-id': String(def.id), 'aria-labelledby': titleId }, [
+    // The table's scrolling region carries the name; a named section would repeat it.
+    return V.el('section', { className: 'card pol-def', 'data-id': String(def.id) }, [
       V.el('div', { className: 'card-head' }, [
         V.el('h3', { id: titleId, text: def.name }),
         V.el('div', { className: 'actions' }, [edit, remove]),
@@ -195,7 +197,7 @@
     editing = def || {};
     const d = Object.assign({ name: '', table: 'holding', slave: V.state.target ? V.state.target.slave : 1, addr: 0, count: 10,
       type: 'int16', order: 'ABCD', intervalMs: 1000, enabled: true, log: false }, def);
-    $('#pol-form-title').textContent = def ? V.t('pol.editTitle', { name: def.name }) : V.t('pol.newTitle');
+    formTitle();
     $('#pol-name').value = d.name;
     $('#pol-table').value = d.table;
     $('#pol-type').value = d.type;
@@ -273,9 +275,18 @@
   /* ---------- the value log ---------- */
 
   async function showLogInfo() {
-    const info = await V.api('getLogInfo');
-    $('#pol-log-size').textContent = V.t('pol.logSize', { size: sizeText(info.bytes), max: sizeText(info.maxBytes) });
-    $('#pol-log-size').dataset.bytes = String(info.bytes);
+    logInfo = await V.api('getLogInfo');
+    showLogSize();
+  }
+
+  function showLogSize() {
+    if (!logInfo) return;
+    $('#pol-log-size').textContent = V.t('pol.logSize', { size: sizeText(logInfo.bytes), max: sizeText(logInfo.maxBytes) });
+    $('#pol-log-size').dataset.bytes = String(logInfo.bytes);
+  }
+
+  function formTitle() {
+    $('#pol-form-title').textContent = editing && editing.id !== undefined ? V.t('pol.editTitle', { name: editing.name }) : V.t('pol.newTitle');
   }
 
   async function clearLog() {
@@ -319,6 +330,8 @@
       syncForm();
       const rerender = () => {
         syncForm();
+        formTitle();
+        showLogSize();
         renderDefinitions();
       };
       V.on('langchange', rerender);

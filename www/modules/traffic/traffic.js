@@ -13,6 +13,7 @@
   let items = []; // oldest first, as Vexo lists them
   let lastSeq = null; // the newest transaction shown
   let paused = false;
+  let counters = null; // the last counters shown
   let refreshNow = null;
   const $ = (sel) => V.$(root, sel);
 
@@ -64,7 +65,8 @@
     caption();
   }
 
-  function showCounters(counters) {
+  function showCounters(latest) {
+    counters = latest;
     COUNTERS.forEach((name) => ($('#trf-' + name).textContent = String(counters[name])));
     $('#trf-lastMs').textContent = msText(counters.lastMs);
     $('#trf-avgMs').textContent = msText(counters.avgMs);
@@ -118,6 +120,7 @@
       $('#trf-pause').addEventListener('click', togglePause);
       const retranslate = () => {
         $('#trf-pause').textContent = V.t(paused ? 'trf.resume' : 'trf.pause');
+        if (counters) showCounters(counters);
         renderAll();
       };
       V.on('langchange', retranslate);
