@@ -183,5 +183,6 @@ done
 echo
 echo "===== summary (logs in build-logs/) ====="
 printf '%s\n' "${summary[@]}"
+scripts/test-size.sh
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]

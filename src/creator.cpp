@@ -4,6 +4,7 @@
 #include "httplistener.h"
 #include "myhttprequesthandler.h"
 #include "processexit.h"
+#include "programlauncher.h"
 #include "requestgate.h"
 #include "staticfilecontroller.h"
 #include "traymenu.h"
@@ -11,7 +12,6 @@
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
-#include <QProcess>
 #include <QSettings>
 
 namespace {
@@ -79,7 +79,7 @@ void Creator::slotRunAutoUpdate()
     stopListener();
     const QString setup = siblingProgram(kSetupProgram);
     if (ElevatedLauncher::isWindowsXp())
-        QProcess::startDetached(setup, {restartSwitch()});
+        ProgramLauncher::startDetached(setup, {restartSwitch()});
     else
         ElevatedLauncher::start(QDir::toNativeSeparators(setup), restartSwitch());
     leaveForSibling();

@@ -11,6 +11,8 @@ class TrayMenu;
 // Assembles the running service: static files, the request handler, the listener and the
 // tray menu. Its three slots end the program: a plain quit, or an elevated restart or
 // setup launch that leave the process at once with status 12.
+// Threads: main thread; the request handler's two signals reach its slots queued from the
+// connection threads.
 class Creator : public QObject
 {
     Q_OBJECT

@@ -1,12 +1,11 @@
 #include "devicefinder.h"
 
+#include "childprogram.h"
 #include "jsonwriter.h"
-#include "programlauncher.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QNetworkInterface>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
@@ -54,7 +53,7 @@ void logLines(const QStringList &lines)
 
 DeviceFinder::DeviceFinder(QObject *parent)
     : QObject(parent)
-    , m_helper(new QProcess(this))
+    , m_helper(new ChildProgram(this))
 {
     // Connection threads may be retired from the pool while a search still runs.
     connect(QThread::currentThread(), &QThread::finished, this, &DeviceFinder::leaveRetiringThread,
@@ -68,8 +67,7 @@ DeviceFinder::DeviceFinder(QObject *parent)
 void DeviceFinder::startHelper()
 {
     // The helper is optional; whether it started is deliberately not checked.
-    m_helper->start(ProgramLauncher::resolve(QString::fromLatin1(helperProgram)), QStringList(),
-                    QIODevice::ReadWrite);
+    m_helper->start(QString::fromLatin1(helperProgram), QStringList());
 }
 
 void DeviceFinder::createSockets()
@@ -243,7 +241,7 @@ QByteArray DeviceFinder::getSearchedDevices()
 
 void DeviceFinder::stopSearching()
 {
-    m_helper->kill();
+    m_helper->stop();
     // A closed socket would bind itself anew to any address on the next burst.
     const QList<QTimer *> bursts = findChildren<QTimer *>();
     for (QTimer *burst : bursts)

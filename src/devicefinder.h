@@ -7,9 +7,9 @@
 
 #include <optional>
 
+class ChildProgram;
 class QNetworkAddressEntry;
 class QNetworkInterface;
-class QProcess;
 class QUdpSocket;
 
 // One device that answered a search.
@@ -22,8 +22,9 @@ struct FoundDevice
     qint32 modbusid = 0;
 };
 
-// One UDP broadcast search for network devices. The finder, its sockets and its timers
-// live on the thread that created it; the result may be collected from any thread.
+// One UDP broadcast search for network devices.
+// Threads: the finder, its sockets and its timers live on the connection thread that created
+// it (the main thread once that thread is retired); the result may be collected from any.
 class DeviceFinder : public QObject
 {
     Q_OBJECT
@@ -54,7 +55,7 @@ private:
     void leaveRetiringThread();
     QByteArray devicesToJson() const;
 
-    QProcess *m_helper;
+    ChildProgram *m_helper;
     QList<QUdpSocket *> m_sockets;
     // Guards the records and the collected flag: the collecting request may run on
     // another connection thread than the one serving the sockets.

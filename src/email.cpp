@@ -2,6 +2,7 @@
 
 #include "emailform.h"
 #include "toolprocess.h"
+#include "usersettings.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -86,7 +87,7 @@ QByteArray Email::sendEmail(t_GetArray &params)
 
 qint64 Email::secondsSinceLastSend(const QDateTime &now) const
 {
-    const QDateTime last = QSettings().value("time").toDateTime();
+    const QDateTime last = UserSettings::lastEmailSent.value(QSettings()).toDateTime();
     return last.isValid() ? last.secsTo(now) : -1;
 }
 
@@ -94,8 +95,8 @@ void Email::rememberSend(const QDateTime &now)
 {
     ++m_sent;
     QSettings settings;
-    settings.setValue("time", now);
-    settings.setValue("how_many_email_send", m_sent);
+    UserSettings::lastEmailSent.setValue(settings, now);
+    UserSettings::emailsSentCount.setValue(settings, m_sent);
 }
 
 QStringList Email::mailToolArguments() const
@@ -123,7 +124,7 @@ QStringList Email::mailToolArguments() const
 
 QString Email::runMailTool()
 {
-    // Started directly: a configured value is never seen by a shell.
+    // Through the command interpreter on Windows only: elsewhere no shell sees a configured value.
     m_arguments = mailToolArguments();
     const ToolProcess::Result result =
         ToolProcess::run(QString::fromLatin1(mailTool), m_arguments, toolTimeLimitMs);

@@ -10,6 +10,7 @@
 
 // Sends the support message through the outside mail tool, within its rate limits:
 // one successful mail per 900 s across runs, three per run.
+// Threads: sendEmail runs on the connection threads, one send at a time (m_sendLock).
 class Email : public QObject
 {
     Q_OBJECT

@@ -7,6 +7,7 @@
 
 // The support form as the page sends it: seven values read by position from a flat
 // JSON-like text, and the plain-text mail made from them.
+// Threads: one form per request, on its connection thread.
 class EmailForm
 {
 public:

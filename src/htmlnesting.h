@@ -7,6 +7,7 @@
 // counting the way a lenient parser closes elements (a new <li> ends the open one). Text
 // layout takes time that grows with the square of the element depth and doubles with
 // each nested table, so a short text could otherwise hold a thread for hours.
+// Threads: keeps no state; called on the connection threads.
 class HtmlNesting
 {
 public:

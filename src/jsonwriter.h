@@ -8,6 +8,7 @@
 // Writes one compact JSON text (no blanks, no line breaks) in the order its parts are
 // given: replies have a designed member order, which QJsonObject would sort away. Texts
 // are escaped as JSON requires and kept in UTF-8, so whatever they hold the reply parses.
+// Threads: one writer per reply, on the thread that builds the reply.
 class JsonWriter
 {
 public:

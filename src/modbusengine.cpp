@@ -1,15 +1,15 @@
 #include "modbusengine.h"
 
 #include "jsonwriter.h"
-#include "modbustimeouts.h"
 #include "qmodbus0.h"
 #include "registercodec.h"
 #include "scriptevaluator.h"
+#include "serialline.h"
+#include "usersettings.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QSettings>
-#include <QTcpSocket>
 #include <QThread>
 #include <QUrl>
 
@@ -57,11 +57,75 @@ void writeIndexedList(JsonWriter &json, const QString &name, const QStringList &
 }
 
 // A stored number as its text; a store edited elsewhere cannot put other text into a reply.
-QByteArray storedNumber(const QSettings &settings, const QString &key, qint64 fallback)
+QByteArray storedNumber(const QSettings &settings, const UserSetting &setting)
 {
     bool isNumber = false;
-    const qint64 value = settings.value(key, fallback).toString().toLongLong(&isNumber);
-    return QByteArray::number(isNumber ? value : fallback);
+    const qint64 value = setting.listedValue(settings).toString().toLongLong(&isNumber);
+    return QByteArray::number(isNumber ? value : setting.listedDefault.toLongLong());
+}
+
+// The slave address of every transaction: 0 while none is stored, unlike what the listing shows.
+int storedSlaveId()
+{
+    return UserSettings::slaveId.value(QSettings(), 0).toInt();
+}
+
+// The serial ports as the listing shows them: a device-path name is cut to its last five
+// characters.
+void writePorts(JsonWriter &json)
+{
+    json.name(QStringLiteral("ports")).beginObject();
+    const QList<PortInfo> ports = getPorts();
+    for (int i = 0; i < ports.size(); ++i) {
+        QString name = ports[i].portName;
+        if (name.contains(QLatin1String("\\.")))
+            name = name.right(5);
+        json.name(QString::number(i)).beginObject();
+        json.name(QStringLiteral("portName")).string(name);
+        json.name(QStringLiteral("friendName")).string(ports[i].friendName);
+        json.endObject();
+    }
+    json.endObject();
+}
+
+// The values, and with raw=1 the registers of this same transaction beside them, so that a
+// page showing both needs no second read that could catch the device at another moment.
+QByteArray valuesReply(const RegisterLayout &layout, const QVector<quint16> &words,
+                       const QVector<quint32> &registers, bool withRegisters)
+{
+    const QByteArray values = RegisterCodec::decode(layout, words, registers);
+    if (!withRegisters)
+        return values;
+    QByteArrayList raw;
+    for (const quint16 word : words)
+        raw << QByteArray::number(word);
+    for (const quint32 registerValue : registers)
+        raw << QByteArray::number(registerValue);
+    return "{\"values\":" + values + ",\"raw\":[" + raw.join(',') + "]}";
+}
+
+// regVals as registers; false when it is not an array of valuesCnt values.
+bool encodeValues(const t_GetArray &params, const RegisterLayout &layout, QVector<quint16> *words,
+                  QVector<quint32> *registers)
+{
+    const QString text = QUrl::fromPercentEncoding(params.value("regVals"));
+    const ScriptEvaluator::Result values = ScriptEvaluator::evaluateArray(text, layout.valuesCnt);
+    if (!values.valid || !values.isArray || values.length != layout.valuesCnt)
+        return false;
+    RegisterCodec::encode(layout, values.elements, words, registers);
+    return true;
+}
+
+// The library call that reads or writes count registers from address: 16-bit ones as words,
+// 32-bit ones whole.
+int registerCall(modbus_t *ctx, int address, int count, bool words16, bool writing, QVector<quint16> *words,
+                 QVector<quint32> *registers)
+{
+    if (writing)
+        return words16 ? modbus_write_registers(ctx, address, count, words->constData())
+                       : modbus_write_registers_32(ctx, address, count, registers->constData());
+    return words16 ? modbus_read_registers(ctx, address, count, words->data())
+                   : modbus_read_registers_32(ctx, address, count, registers->data());
 }
 
 bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
@@ -74,12 +138,8 @@ bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
 }
 } // namespace
 
-const QStringList ModbusEngine::baudRateList = {"1200",   "2400",   "4800",   "9600",  "14400",
-                                                "19200",  "28800",  "38400",  "57600", "115200",
-                                                "230400", "256000", "1000000"};
-const QVector<int> ModbusEngine::baudRateValues = {1200,  2400,  4800,   9600,   14400,  19200,  28800,
-                                                   38400, 57600, 115200, 230400, 256000, 1000000};
-const QStringList ModbusEngine::modeList = {"RTU 8N2", "RTU 8E1", "RTU 8O1", "RTU 8N1"};
+const QStringList ModbusEngine::baudRateList = SerialLine::baudRateTexts();
+const QStringList ModbusEngine::modeList = SerialLine::modeTexts();
 
 struct ModbusEngine::RegisterRequest
 {
@@ -89,9 +149,9 @@ struct ModbusEngine::RegisterRequest
 
 ModbusEngine::ModbusEngine(QObject *parent)
     : QObject(parent)
-    , modbusCtx(nullptr)
-    , connected(false)
-    , connectionType(0)
+    , m_rtu(m_link)
+    , m_tcp(m_link)
+    , m_transport(&m_rtu)
 {
     errorMessages.insert("ERR_NOT_CONNECTED", "{\"error\":\"Not connected\"}");
     errorMessages.insert("ERR_INPUT_PARAMS", "{\"error\":\"Input parameters error!\"}");
@@ -105,7 +165,7 @@ ModbusEngine::ModbusEngine(QObject *parent)
 
 ModbusEngine::~ModbusEngine()
 {
-    releaseContext();
+    m_link.release();
 }
 
 QByteArray ModbusEngine::error(const char *key) const
@@ -113,88 +173,52 @@ QByteArray ModbusEngine::error(const char *key) const
     return errorMessages.value(key);
 }
 
-void ModbusEngine::releaseContext()
-{
-    if (!modbusCtx)
-        return;
-    modbus_close(modbusCtx);
-    modbus_free(modbusCtx);
-    modbusCtx = nullptr;
-}
-
 int ModbusEngine::baudRateFromIndex(int index)
 {
-    return index >= 0 && index < baudRateValues.size() ? baudRateValues[index] : -1;
+    return SerialLine::baudRate(index);
 }
 
 int ModbusEngine::baudIndexOf(int value)
 {
-    // Small numbers are indexes already; 13 and 14 name the two fastest rates by position.
-    if (value <= 12)
+    // Small numbers are indexes already; the two after the last index name the two fastest
+    // rates by position.
+    if (value <= SerialLine::Baud1000000)
         return value;
-    if (value == 13 || value == 14)
-        return value - 2;
-    return baudRateValues.indexOf(value);
-}
-
-ModbusEngine::LineSettings ModbusEngine::lineSettingsOf(int modeIndex)
-{
-    switch (modeIndex) {
-    case 0:
-        return {'N', 2};
-    case 1:
-        return {'E', 1};
-    case 2:
-        return {'O', 1};
-    default:
-        return {'N', 1};
-    }
-}
-
-int ModbusEngine::findPort(const QString &requested, QString *enumeratedName)
-{
-    const QList<PortInfo> ports = getPorts();
-    for (int i = 0; i < ports.size(); ++i) {
-        if (ports[i].portName == requested || ports[i].portName.contains(requested)) {
-            *enumeratedName = ports[i].portName;
-            return i;
-        }
-    }
-    return -1;
+    if (value == SerialLine::baudCount)
+        return SerialLine::Baud256000;
+    if (value == SerialLine::baudCount + 1)
+        return SerialLine::Baud1000000;
+    return SerialLine::baudIndexOfRate(value);
 }
 
 QByteArray ModbusEngine::getPortSettings()
 {
     JsonWriter json;
-    json.beginObject().name(QStringLiteral("ports")).beginObject();
-    const QList<PortInfo> ports = getPorts();
-    for (int i = 0; i < ports.size(); ++i) {
-        QString name = ports[i].portName;
-        if (name.contains(QLatin1String("\\.")))
-            name = name.right(5);
-        json.name(QString::number(i)).beginObject();
-        json.name(QStringLiteral("portName")).string(name);
-        json.name(QStringLiteral("friendName")).string(ports[i].friendName);
-        json.endObject();
-    }
-    json.endObject();
+    json.beginObject();
+    writePorts(json);
     writeIndexedList(json, QStringLiteral("baudRate"), baudRateList);
     writeIndexedList(json, QStringLiteral("mode"), modeList);
+    writeUserSettings(json);
+    json.endObject();
+    return json.json();
+}
 
+void ModbusEngine::writeUserSettings(JsonWriter &json) const
+{
     const QSettings settings;
     json.name(QStringLiteral("userSettings")).beginObject();
-    json.name(QStringLiteral("port")).string(settings.value("portName", 0).toString());
-    json.name(QStringLiteral("slaveID")).literal(storedNumber(settings, "slaveID", 1));
-    json.name(QStringLiteral("baudRate")).literal(storedNumber(settings, "baudRate", 0));
-    json.name(QStringLiteral("mode")).literal(storedNumber(settings, "mode", 3));
-    json.name(QStringLiteral("timeout")).literal(storedNumber(settings, "timeout", 200000));
-    json.name(QStringLiteral("tcpIp")).string(settings.value("tcpIp", "192.168.1.100").toString());
-    json.name(QStringLiteral("tcpPort")).literal(storedNumber(settings, "tcpPort", 502));
+    json.name(QStringLiteral("port")).string(UserSettings::portName.listedValue(settings).toString());
+    json.name(QStringLiteral("slaveID")).literal(storedNumber(settings, UserSettings::slaveId));
+    json.name(QStringLiteral("baudRate")).literal(storedNumber(settings, UserSettings::baudRate));
+    json.name(QStringLiteral("mode")).literal(storedNumber(settings, UserSettings::mode));
+    json.name(QStringLiteral("timeout")).literal(storedNumber(settings, UserSettings::timeout));
+    json.name(QStringLiteral("tcpIp")).string(UserSettings::tcpIp.listedValue(settings).toString());
+    json.name(QStringLiteral("tcpPort")).literal(storedNumber(settings, UserSettings::tcpPort));
     json.name(QStringLiteral("connectionType"))
-        .string(connectionType == 0 ? QStringLiteral("serial") : QStringLiteral("tcp"));
-    json.name(QStringLiteral("isConnected")).literal(connected ? "true" : "false");
-    json.endObject().endObject();
-    return json.json();
+        .string(m_transport->type() == ConnectionType::Serial ? QStringLiteral("serial")
+                                                              : QStringLiteral("tcp"));
+    json.name(QStringLiteral("isConnected")).literal(m_link.connected ? "true" : "false");
+    json.endObject();
 }
 
 QByteArray ModbusEngine::connectModbus(t_GetArray &params)
@@ -202,24 +226,6 @@ QByteArray ModbusEngine::connectModbus(t_GetArray &params)
     if (!params.contains("connType"))
         return error("ERR_INPUT_PARAMS");
     return params.value("connType") == "serial" ? connectSerial(params) : connectWitchTCP(params);
-}
-
-void ModbusEngine::setResponseTimeout(int ms)
-{
-    const struct timeval timeout = ModbusTimeouts::toTimeval(ms);
-    modbus_set_timeout_begin(modbusCtx, &timeout);
-}
-
-bool ModbusEngine::openSerialContext(const QString &portName, int baudIndex, int modeIndex, int timeout)
-{
-    const LineSettings line = lineSettingsOf(modeIndex);
-    releaseContext();
-    modbusCtx = modbus_new_rtu(portName.toLatin1().constData(), baudRateFromIndex(baudIndex), line.parity, 8,
-                               line.stopBits);
-    if (!modbusCtx || modbus_connect(modbusCtx) == -1)
-        return false;
-    setResponseTimeout(ModbusTimeouts::serialMs(timeout));
-    return true;
 }
 
 QByteArray ModbusEngine::connectSerial(t_GetArray &params)
@@ -233,27 +239,27 @@ QByteArray ModbusEngine::connectSerial(t_GetArray &params)
     const int timeout = numberOf(params.value("timeout"));
 
     QSettings settings;
-    settings.setValue("Selected_Port", requested.mid(3));
+    UserSettings::selectedPort.setValue(settings, requested.mid(3));
     QString portName;
-    if (findPort(requested, &portName) < 0)
+    if (!RtuTransport::findPort(requested, &portName))
         return "{\"error\":\"Selected serial port not found.\"}";
     if (portName.startsWith(QLatin1String("LPT")))
         return error("ERR_INVALID_COM");
-    if (static_cast<unsigned>(baudIndex) > 12)
+    if (static_cast<unsigned>(baudIndex) >= SerialLine::baudCount)
         return "{\"error\":\"Baud rate error!\"}";
 
-    if (!openSerialContext(portName, baudIndex, modeIndex, timeout)) {
-        releaseContext();
-        connected = false;
+    if (!m_rtu.open(portName, baudIndex, modeIndex, timeout)) {
+        m_link.release();
+        m_link.connected = false;
         return "{\"error\":\"Could not connect to serial port!\"}";
     }
-    settings.setValue("portName", requested);
-    settings.setValue("slaveID", static_cast<qint16>(slaveId));
-    settings.setValue("baudRate", baudIndex);
-    settings.setValue("mode", static_cast<qint16>(modeIndex));
-    settings.setValue("timeout", timeout);
-    connected = true;
-    connectionType = 0;
+    UserSettings::portName.setValue(settings, requested);
+    UserSettings::slaveId.setValue(settings, static_cast<qint16>(slaveId));
+    UserSettings::baudRate.setValue(settings, baudIndex);
+    UserSettings::mode.setValue(settings, static_cast<qint16>(modeIndex));
+    UserSettings::timeout.setValue(settings, timeout);
+    m_link.connected = true;
+    m_transport = &m_rtu;
     return "{\"ok\":\"Connected with serial port.\"}";
 }
 
@@ -266,102 +272,62 @@ QByteArray ModbusEngine::connectWitchTCP(t_GetArray &params)
     const int port = numberOf(params.value("port_tcp"));
     const int timeout = numberOf(params.value("timeout"));
 
-    releaseContext();
-    modbusCtx = modbus_new_tcp(address.toLatin1().constData(), port);
-    if (modbusCtx)
-        setResponseTimeout(ModbusTimeouts::tcpMs(timeout));
+    const bool created = m_tcp.open(address, port, timeout);
     QSettings settings;
-    settings.setValue("tcpIp", address);
-    settings.setValue("slaveID", static_cast<qint16>(slaveId));
-    settings.setValue("tcpPort", port);
-    settings.setValue("timeout", timeout);
+    UserSettings::tcpIp.setValue(settings, address);
+    UserSettings::slaveId.setValue(settings, static_cast<qint16>(slaveId));
+    UserSettings::tcpPort.setValue(settings, port);
+    UserSettings::timeout.setValue(settings, timeout);
     settings.sync();
 
-    if (!modbusCtx || !reconnectPort_tcp()) {
+    if (!created || !m_tcp.reconnect()) {
         qWarning() << "Błąd: Nie udało się nawiązać połączenia z hostem TCP!";
-        releaseContext();
-        connected = false;
+        m_link.release();
+        m_link.connected = false;
         return "{\"error\":\"Could not connect to Modbus TCP!\"}";
     }
     // The link is opened anew for every transaction.
-    modbus_close(modbusCtx);
-    connected = true;
-    connectionType = 1;
+    m_tcp.endTransaction();
+    m_link.connected = true;
+    m_transport = &m_tcp;
     return "{\"ok\":\"Connected with Modbus TCP.\"}";
 }
 
 QByteArray ModbusEngine::disconnectModbus()
 {
-    releaseContext();
-    connected = false;
+    m_link.release();
+    m_link.connected = false;
     return "{\"ok\":\"Disconnected\"}";
 }
 
 bool ModbusEngine::reconnectPort_serial()
 {
-    QSettings settings;
-    const QString requested = settings.value("portName").toString();
-    const int baudIndex = settings.value("baudRate").toInt();
-    const int modeIndex = settings.value("mode").toInt();
-    const int timeout = settings.value("timeout").toInt();
-    qDebug().nospace() << "4timeout: " << timeout;
-
-    QString portName;
-    if (findPort(requested, &portName) < 0)
-        return false;
-    // A rate index edited outside the program never reaches the library.
-    if (baudRateFromIndex(baudIndex) < 0)
-        return false;
-    if (!openSerialContext(portName, baudIndex, modeIndex, timeout)) {
-        qWarning() << "Błąd: Nie udało się połączyć z Modbus!modbus_new_rtu";
-        return false;
-    }
-    connected = true;
-    return true;
+    return m_rtu.reopen();
 }
 
 bool ModbusEngine::reconnectSerial()
 {
-    disconnectModbus();
-    return reconnectPort_serial();
+    return m_rtu.reconnect();
 }
 
 bool ModbusEngine::reconnectPort_tcp()
 {
-    QSettings settings;
-    const quint16 port = static_cast<quint16>(settings.value("tcpPort").toUInt());
-    const QString address = settings.value("tcpIp").toString();
-    const int timeout = settings.value("timeout").toInt();
-
-    // A plain socket finds an unreachable host within the time-out; the library's own
-    // connect would wait for the system's much longer one.
-    QTcpSocket probe;
-    probe.connectToHost(address, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (!probe.waitForConnected(ModbusTimeouts::tcpMs(timeout)))
-        return false;
-    probe.close();
-    // The library may still fail where the probe got through (it takes IPv4 addresses only).
-    if (modbus_connect(modbusCtx) == -1) {
-        const int failure = errno;
-        qWarning() << "Modbus TCP connect failed after the probe:" << modbus_strerror(failure);
-        return false;
-    }
-    return true;
+    return m_tcp.reconnect();
 }
 
 void ModbusEngine::saveSerialSettings(int slaveId, int baudIndex, int modeIndex)
 {
     QSettings settings;
-    const bool baudValid = baudIndex >= 0 && baudIndex <= 12;
-    const bool modeValid = modeIndex >= 0 && modeIndex <= 3;
+    const bool baudValid = baudIndex >= 0 && baudIndex < SerialLine::baudCount;
+    const bool modeValid = modeIndex >= 0 && modeIndex < SerialLine::modeCount;
     if (slaveId >= 1 && slaveId <= 247)
-        settings.setValue("slaveID", slaveId);
+        UserSettings::slaveId.setValue(settings, slaveId);
     if (baudValid)
-        settings.setValue("baudRate", baudIndex);
+        UserSettings::baudRate.setValue(settings, baudIndex);
     if (modeValid)
-        settings.setValue("mode", modeIndex);
+        UserSettings::mode.setValue(settings, modeIndex);
     settings.sync();
-    if (isTcp() || !(baudValid || modeValid))
+    if (m_transport->type() != ConnectionType::Serial || !(baudValid || modeValid))
         return;
     disconnectModbus();
     for (int i = 0; i < saveSettingsReopenTries; ++i) {
@@ -412,9 +378,7 @@ QByteArray ModbusEngine::failureReply(int result, int error, unsigned attempt, c
 {
     *retry = false;
     if (result >= 0) {
-        if (attempt > lastRetransmission)
-            return this->error("ERR_REG_NUMB_NO_MATCH");
-        if (!isTcp() && (!connected || !reconnectSerial()))
+        if (attempt > lastRetransmission || !m_transport->prepareRetransmission())
             return this->error("ERR_REG_NUMB_NO_MATCH");
         qDebug().nospace() << logPrefix << "Reg numb retransmission attempt number : " << attempt + 1;
         *retry = true;
@@ -422,7 +386,7 @@ QByteArray ModbusEngine::failureReply(int result, int error, unsigned attempt, c
     }
     if (slaveDidNotAnswer(error))
         return this->error("ERR_TIMEOUT");
-    if (attempt <= lastRetransmission && (isTcp() || (connected && reconnectSerial()))) {
+    if (attempt <= lastRetransmission && m_transport->prepareRetransmission()) {
         qDebug().nospace() << logPrefix << "CRC retransmission attempt number : " << attempt + 1;
         *retry = true;
         return QByteArray();
@@ -430,60 +394,79 @@ QByteArray ModbusEngine::failureReply(int result, int error, unsigned attempt, c
     return protocolError(error);
 }
 
+QByteArray ModbusEngine::acceptRequest(t_GetArray &params, bool writing, int slaveId,
+                                       RegisterRequest *request)
+{
+    const QByteArray refused = checkRegisterRequest(params, writing, request);
+    if (!refused.isEmpty())
+        return refused;
+    if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
+        return error("ERR_INPUT_PARAMS");
+    return QByteArray();
+}
+
+QByteArray ModbusEngine::transferRegisters(const RegisterRequest &request, bool writing,
+                                           QVector<quint16> *words, QVector<quint32> *registers,
+                                           unsigned attempt, bool *retry)
+{
+    *retry = false;
+    if (!m_transport->beginTransaction())
+        return error("ERR_SOCKET_CONN");
+    const int count = request.layout.registerCount();
+    const int result = registerCall(m_link.modbusCtx, request.regAddr, count, request.layout.regSize == 16,
+                                    writing, words, registers);
+    const int failure = errno;
+    m_transport->endTransaction();
+    if (result == count)
+        return QByteArray();
+    return failureReply(result, failure, attempt, writing ? "write " : "", retry);
+}
+
 QByteArray ModbusEngine::readRegisters(t_GetArray &params, unsigned attempt)
 {
     QThread::msleep(settleTimeMs);
-    if (!modbusCtx)
+    if (!m_link.modbusCtx)
         return error("ERR_NOT_CONNECTED");
-    const int slaveId = QSettings().value("slaveID", 0).toInt();
     RegisterRequest request;
-    const QByteArray refused = checkRegisterRequest(params, false, &request);
+    const QByteArray refused = acceptRequest(params, false, storedSlaveId(), &request);
     if (!refused.isEmpty())
         return refused;
-    if (modbus_set_slave(modbusCtx, slaveId) == -1)
-        return error("ERR_INPUT_PARAMS");
-    if (isTcp() && !reconnectPort_tcp())
-        return error("ERR_SOCKET_CONN");
 
     const RegisterLayout &layout = request.layout;
-    const int count = layout.registerCount();
-    QVector<quint16> words;
-    QVector<quint32> registers;
-    int result;
-    if (layout.regSize == 16) {
-        words.resize(count);
-        result = modbus_read_registers(modbusCtx, request.regAddr, count, words.data());
-    } else {
-        registers.resize(count);
-        result = modbus_read_registers_32(modbusCtx, request.regAddr, count, registers.data());
-    }
-    const int failure = errno;
-    if (isTcp())
-        modbus_close(modbusCtx);
-    if (result == count) {
-        const QByteArray values = RegisterCodec::decode(layout, words, registers);
-        if (params.value("raw") != "1")
-            return values;
-        // The registers of this same transaction beside the values, so that a page showing
-        // both needs no second read that could catch the device at another moment.
-        QByteArrayList raw;
-        for (const quint16 word : words)
-            raw << QByteArray::number(word);
-        for (const quint32 registerValue : registers)
-            raw << QByteArray::number(registerValue);
-        return "{\"values\":" + values + ",\"raw\":[" + raw.join(',') + "]}";
-    }
-
+    QVector<quint16> words(layout.regSize == 16 ? layout.registerCount() : 0);
+    QVector<quint32> registers(layout.regSize == 16 ? 0 : layout.registerCount());
     bool retry = false;
-    const QByteArray reply = failureReply(result, failure, attempt, "", &retry);
-    return retry ? readRegisters(params, attempt + 1) : reply;
+    const QByteArray failed = transferRegisters(request, false, &words, &registers, attempt, &retry);
+    if (retry)
+        return readRegisters(params, attempt + 1);
+    return failed.isEmpty() ? valuesReply(layout, words, registers, params.value("raw") == "1") : failed;
 }
 
 QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
 {
-    if (!modbusCtx)
+    if (!m_link.modbusCtx)
         return error("ERR_NOT_CONNECTED");
-    const int slaveId = QSettings().value("slaveID", 0).toInt();
+    const int slaveId = storedSlaveId();
+    readNewCommunicationSettings(params);
+    QThread::msleep(settleTimeMs);
+    RegisterRequest request;
+    const QByteArray refused = acceptRequest(params, true, slaveId, &request);
+    if (!refused.isEmpty())
+        return refused;
+
+    QVector<quint16> words;
+    QVector<quint32> registers;
+    if (!encodeValues(params, request.layout, &words, &registers))
+        return "{\"error\":\"Registers values error!\"}";
+    bool retry = false;
+    const QByteArray failed = transferRegisters(request, true, &words, &registers, attempt, &retry);
+    if (retry)
+        return writeRegisters(params, attempt + 1);
+    return failed.isEmpty() ? QByteArray("{\"ok\":\"Values successfully sent.\"}") : failed;
+}
+
+void ModbusEngine::readNewCommunicationSettings(const t_GetArray &params)
+{
     // Read for the page's sake; a write of new communication settings is the device's own
     // business and changes nothing here.
     const int newSlaveId = numberOf(params.value("newSlaveID"));
@@ -492,40 +475,6 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     Q_UNUSED(newSlaveId)
     Q_UNUSED(newBaudIndex)
     Q_UNUSED(newMode)
-    QThread::msleep(settleTimeMs);
-
-    RegisterRequest request;
-    const QByteArray refused = checkRegisterRequest(params, true, &request);
-    if (!refused.isEmpty())
-        return refused;
-    if (modbus_set_slave(modbusCtx, slaveId) == -1)
-        return error("ERR_INPUT_PARAMS");
-
-    const RegisterLayout &layout = request.layout;
-    const QString text = QUrl::fromPercentEncoding(params.value("regVals"));
-    const ScriptEvaluator::Result values = ScriptEvaluator::evaluateArray(text, layout.valuesCnt);
-    if (!values.valid || !values.isArray || values.length != layout.valuesCnt)
-        return "{\"error\":\"Registers values error!\"}";
-    QVector<quint16> words;
-    QVector<quint32> registers;
-    RegisterCodec::encode(layout, values.elements, &words, &registers);
-
-    if (isTcp() && !reconnectPort_tcp())
-        return error("ERR_SOCKET_CONN");
-    const int count = layout.registerCount();
-    const int result =
-        layout.regSize == 16
-            ? modbus_write_registers(modbusCtx, request.regAddr, count, words.constData())
-            : modbus_write_registers_32(modbusCtx, request.regAddr, count, registers.constData());
-    const int failure = errno;
-    if (isTcp())
-        modbus_close(modbusCtx);
-    if (result == count)
-        return "{\"ok\":\"Values successfully sent.\"}";
-
-    bool retry = false;
-    const QByteArray reply = failureReply(result, failure, attempt, "write ", &retry);
-    return retry ? writeRegisters(params, attempt + 1) : reply;
 }
 
 int ModbusEngine::reportSlaveIdExchange(QByteArray *report, int *error)
@@ -533,17 +482,17 @@ int ModbusEngine::reportSlaveIdExchange(QByteArray *report, int *error)
     // A silent slave may take long to identify; later transfers keep their own time-outs.
     struct timeval savedResponse = {};
     struct timeval savedByte = {};
-    modbus_get_timeout_begin(modbusCtx, &savedResponse);
-    modbus_get_timeout_end(modbusCtx, &savedByte);
+    modbus_get_timeout_begin(m_link.modbusCtx, &savedResponse);
+    modbus_get_timeout_end(m_link.modbusCtx, &savedByte);
     const struct timeval responseTimeout = {identifyTimeoutSeconds, 0};
     const struct timeval byteTimeout = {0, identifyByteTimeoutUs};
-    modbus_set_timeout_begin(modbusCtx, &responseTimeout);
-    modbus_set_timeout_end(modbusCtx, &byteTimeout);
+    modbus_set_timeout_begin(m_link.modbusCtx, &responseTimeout);
+    modbus_set_timeout_end(m_link.modbusCtx, &byteTimeout);
     uint8_t buffer[reportBufferSize] = {};
-    const int count = modbus_report_slave_id(modbusCtx, reportBufferSize, buffer);
+    const int count = modbus_report_slave_id(m_link.modbusCtx, reportBufferSize, buffer);
     *error = errno;
-    modbus_set_timeout_begin(modbusCtx, &savedResponse);
-    modbus_set_timeout_end(modbusCtx, &savedByte);
+    modbus_set_timeout_begin(m_link.modbusCtx, &savedResponse);
+    modbus_set_timeout_end(m_link.modbusCtx, &savedByte);
     *report = QByteArray(reinterpret_cast<const char *>(buffer), qBound(0, count, reportBufferSize));
     return count;
 }
@@ -551,16 +500,16 @@ int ModbusEngine::reportSlaveIdExchange(QByteArray *report, int *error)
 QByteArray ModbusEngine::identifySlave(unsigned attempt)
 {
     Q_UNUSED(attempt)
-    if (!modbusCtx)
+    if (!m_link.modbusCtx)
         return error("ERR_NOT_CONNECTED");
-    const int slaveId = QSettings().value("slaveID", 0).toInt();
+    const int slaveId = storedSlaveId();
     QElapsedTimer elapsed;
     bool firstExchange = true;
     for (;;) {
         // Checked on every exchange: a serial retry works on a context opened anew.
-        if (modbus_set_slave(modbusCtx, slaveId) == -1)
+        if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
             return error("ERR_INPUT_PARAMS");
-        if (isTcp() && !reconnectPort_tcp())
+        if (!m_transport->beginTransaction())
             return error("ERR_SOCKET_CONN");
         if (firstExchange)
             elapsed.start();
@@ -569,14 +518,13 @@ QByteArray ModbusEngine::identifySlave(unsigned attempt)
         const int count = reportSlaveIdExchange(&report, &failure);
         qDebug() << "identifySlave report_slave_id ret:" << count << "errno:" << failure
                  << "error:" << QString::fromLatin1(modbus_strerror(failure))
-                 << "connectionType:" << connectionType << "slaveID:" << slaveId;
-        if (isTcp())
-            modbus_close(modbusCtx);
+                 << "connectionType:" << static_cast<quint16>(m_transport->type()) << "slaveID:" << slaveId;
+        m_transport->endTransaction();
         if (count >= 1 && count <= maxReportLength)
             return identificationReply(report);
         if (elapsed.elapsed() > identifyElapsedLimitMs || slaveDidNotAnswer(failure))
             return error("ERR_TIMEOUT");
-        if (!(firstExchange && (isTcp() || (connected && reconnectSerial()))))
+        if (!(firstExchange && m_transport->prepareRetransmission()))
             return protocolError(failure);
         firstExchange = false;
     }
@@ -588,7 +536,8 @@ QByteArray ModbusEngine::identificationReply(const QByteArray &report)
     qDebug() << "identifySlave device type id:" << byteAt(0)
              << "run indicator:" << (report.size() > 1 ? int(byteAt(1)) : -1)
              << "response length:" << report.size();
-    QSettings().setValue("Torva_ID", QString::number(byteAt(0)));
+    QSettings settings;
+    UserSettings::torvaId.setValue(settings, QString::number(byteAt(0)));
 
     // Printable characters only, space to right brace.
     QString description;

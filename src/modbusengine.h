@@ -2,16 +2,21 @@
 #define MODBUSENGINE_H
 
 #include "getarray.h"
+#include "rtutransport.h"
+#include "tcptransport.h"
 
 #include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QVector>
 
-typedef struct _modbus modbus_t;
+class JsonWriter;
 
-// The one Modbus master connection (RTU or TCP). Not thread-safe: callers serialise
-// every operation with the Modbus lock of the request handler.
+// The one Modbus master connection (RTU or TCP): its settings, register reads and writes
+// with their retransmissions, slave identification. What differs per transport is behind
+// ModbusTransport.
+// Threads: runs on the connection threads; not thread-safe: the request handler's Modbus lock
+// lets one call in at a time.
 class ModbusEngine : public QObject
 {
     Q_OBJECT
@@ -28,6 +33,8 @@ public:
 
     QByteArray connectSerial(t_GetArray &params);
     QByteArray connectWitchTCP(t_GetArray &params);
+    // The reconnections, done by the transports: RtuTransport::reopen and ::reconnect,
+    // TcpTransport::reconnect.
     bool reconnectPort_serial();
     bool reconnectSerial();
     bool reconnectPort_tcp();
@@ -38,34 +45,34 @@ public:
     static int baudRateFromIndex(int index);
     static int baudIndexOf(int value);
 
+    // The texts of the 13 rates and the 4 modes, listed by getPortSettings (see SerialLine).
     static const QStringList baudRateList;
-    static const QVector<int> baudRateValues;
     static const QStringList modeList;
 
 private:
-    struct LineSettings
-    {
-        char parity;
-        int stopBits;
-    };
     struct RegisterRequest;
 
-    static LineSettings lineSettingsOf(int modeIndex);
-    static int findPort(const QString &requested, QString *enumeratedName);
     QByteArray error(const char *key) const;
-    void releaseContext();
-    bool openSerialContext(const QString &portName, int baudIndex, int modeIndex, int timeout);
-    void setResponseTimeout(int ms);
-    bool isTcp() const { return connectionType == 1; }
+    void writeUserSettings(JsonWriter &json) const;
     QByteArray checkRegisterRequest(t_GetArray &params, bool writing, RegisterRequest *request) const;
-    bool retransmissionPossible(unsigned attempt);
+    // The request's checks, then the stored slave address handed to the library.
+    QByteArray acceptRequest(t_GetArray &params, bool writing, int slaveId, RegisterRequest *request);
+    // Reads or writes the request's registers in one transaction on the transport. Empty when
+    // all went through; else the error reply, or nothing with *retry set when the whole call is
+    // to be made again.
+    QByteArray transferRegisters(const RegisterRequest &request, bool writing, QVector<quint16> *words,
+                                 QVector<quint32> *registers, unsigned attempt, bool *retry);
+    static void readNewCommunicationSettings(const t_GetArray &params);
     QByteArray failureReply(int result, int error, unsigned attempt, const char *logPrefix, bool *retry);
     int reportSlaveIdExchange(QByteArray *report, int *error);
     QByteArray identificationReply(const QByteArray &report);
 
-    modbus_t *modbusCtx;
-    bool connected;
-    quint16 connectionType;
+    ModbusLink m_link;
+    RtuTransport m_rtu;
+    TcpTransport m_tcp;
+    // The transport of the last successful connect (the design's connectionType); serial at
+    // start, kept by a disconnect.
+    ModbusTransport *m_transport;
     QMap<QByteArray, QByteArray> errorMessages;
 };
 

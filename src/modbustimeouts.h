@@ -8,6 +8,7 @@
 // The time-outs the engine hands the library. The stored numbers stay as sent; what is
 // applied is bounded, so no stored number holds the Modbus lock for long, and the
 // arithmetic runs in 64 bits (a timeval's fields may be 32-bit).
+// Threads: keeps no state; called by the engine on the connection threads.
 class ModbusTimeouts
 {
 public:

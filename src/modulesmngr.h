@@ -6,7 +6,7 @@
 class JsonWriter;
 
 // Lists the interface modules installed below the document root's "modules" folder.
-// Keeps no state beyond the root, so any connection thread may ask.
+// Threads: any connection thread may ask; it keeps no state beyond the root.
 class ModulesMngr : public QObject
 {
     Q_OBJECT

@@ -17,16 +17,11 @@
 #include <QTemporaryFile>
 #include <QUrl>
 
+#include <mutex>
+
 namespace {
-const int modbusLockWaitMs = 10000;
 // Rendering time and memory grow with the text: this bounds what one request can take.
 const int maxPdfHtmlBytes = 2 * 1024 * 1024;
-
-bool isModbusFunction(const QByteArray &func)
-{
-    return func == "getPortSettings" || func == "connect" || func == "disconnect" ||
-           func == "readRegisters" || func == "writeRegisters" || func == "identifySlave";
-}
 
 // A file name goes into a header line: CR, LF and other control bytes would let a page
 // add headers of its own.
@@ -117,60 +112,75 @@ void MyHttpRequestHandler::serveAjax(t_GetArray &params, HttpResponse &response)
     qDebug() << "HTTP ajax response written for func:" << func;
 }
 
-QByteArray MyHttpRequestHandler::callFunction(const QByteArray &func, t_GetArray &params)
-{
-    if (isModbusFunction(func))
-        return callModbusFunction(func, params);
-    if (func == "getListOfInstalledModules")
-        return m_modulesMngr->getListOfInstalledModules();
-    if (func == "getGeneralInfo")
-        return m_systemFun->getGeneralInfo();
-    if (func == "runFirmwareUpdater")
-        return runFirmwareUpdater();
-    if (func == "runAsAdministrator") {
-        emit restartAppAsAdmin();
-        return QByteArray();
-    }
-    if (func == "runAutoUpdate") {
-        emit runAutoUpdate();
-        return QByteArray();
-    }
-    if (func == "startSearchingDevices")
-        return startSearchingDevices();
-    if (func == "getSearchedDevices")
-        return getSearchedDevices();
-    if (func == "sendEmail")
-        return m_email->sendEmail(params);
-    if (func == "check4Updates")
-        return m_updates->check4Updates(params);
-    if (func == "startUpdating")
-        return m_updates->startUpdating(params);
-    if (func == "getUpdateStatus")
-        return m_updates->getUpdateStatus();
-    if (func == "openFtpInExplorer")
-        return openFtpInExplorer(params);
-    return QByteArray();
+namespace {
+using Handler = MyHttpRequestHandler;
 }
 
-QByteArray MyHttpRequestHandler::callModbusFunction(const QByteArray &func, t_GetArray &params)
+// Adding a function is adding a row.
+const Handler::AjaxFunction Handler::ajaxFunctions[] = {
+    {"getPortSettings", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &) { return h.m_modbusEngine->getPortSettings(); }},
+    {"connect", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &params) { return h.m_modbusEngine->connectModbus(params); }},
+    {"disconnect", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &) { return h.m_modbusEngine->disconnectModbus(); }},
+    {"readRegisters", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &params) { return h.m_modbusEngine->readRegisters(params, 0); }},
+    {"writeRegisters", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &params) { return h.m_modbusEngine->writeRegisters(params, 0); }},
+    {"identifySlave", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &) { return h.m_modbusEngine->identifySlave(0); }},
+    {"getListOfInstalledModules", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) { return h.m_modulesMngr->getListOfInstalledModules(); }},
+    {"getGeneralInfo", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) { return h.m_systemFun->getGeneralInfo(); }},
+    {"runFirmwareUpdater", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) { return h.runFirmwareUpdater(); }},
+    {"runAsAdministrator", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) {
+         emit h.restartAppAsAdmin();
+         return QByteArray();
+     }},
+    {"runAutoUpdate", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) {
+         emit h.runAutoUpdate();
+         return QByteArray();
+     }},
+    {"startSearchingDevices", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) { return h.startSearchingDevices(); }},
+    {"getSearchedDevices", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) { return h.getSearchedDevices(); }},
+    {"sendEmail", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &params) { return h.m_email->sendEmail(params); }},
+    {"check4Updates", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &params) { return h.m_updates->check4Updates(params); }},
+    {"startUpdating", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &params) { return h.m_updates->startUpdating(params); }},
+    {"getUpdateStatus", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) { return h.m_updates->getUpdateStatus(); }},
+    {"openFtpInExplorer", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &params) { return h.openFtpInExplorer(params); }},
+};
+
+const MyHttpRequestHandler::AjaxFunction *MyHttpRequestHandler::findFunction(const QByteArray &func)
 {
-    if (!m_modbusLock.tryLock(modbusLockWaitMs))
+    for (const AjaxFunction &function : ajaxFunctions) {
+        if (func == function.name)
+            return &function;
+    }
+    return nullptr;
+}
+
+QByteArray MyHttpRequestHandler::callFunction(const QByteArray &func, t_GetArray &params)
+{
+    const AjaxFunction *function = findFunction(func);
+    if (!function)
         return QByteArray();
-    QByteArray body;
-    if (func == "getPortSettings")
-        body = m_modbusEngine->getPortSettings();
-    else if (func == "connect")
-        body = m_modbusEngine->connectModbus(params);
-    else if (func == "disconnect")
-        body = m_modbusEngine->disconnectModbus();
-    else if (func == "readRegisters")
-        body = m_modbusEngine->readRegisters(params, 0);
-    else if (func == "writeRegisters")
-        body = m_modbusEngine->writeRegisters(params, 0);
-    else if (func == "identifySlave")
-        body = m_modbusEngine->identifySlave(0);
-    m_modbusLock.unlock();
-    return body;
+    if (function->lock == AjaxFunction::NoLock)
+        return function->call(*this, params);
+    // Released when the call returns, before the reply is written.
+    const std::unique_lock<QMutex> device(m_modbusLock, modbusLockWait);
+    return device.owns_lock() ? function->call(*this, params) : QByteArray();
 }
 
 QByteArray MyHttpRequestHandler::startSearchingDevices()

@@ -8,6 +8,8 @@
 #include <QMutex>
 #include <QPointer>
 
+#include <chrono>
+
 class DeviceFinder;
 class Email;
 class ModbusEngine;
@@ -18,13 +20,16 @@ class SystemFun;
 class Updates;
 
 // Routes every request: the AJAX API, the save and load endpoints, and static files.
-// service() runs on the connection threads, several at once.
+// Threads: lives on the main thread; service() runs on the connection threads, several at once.
 class MyHttpRequestHandler : public HttpRequestHandler
 {
     Q_OBJECT
 public:
     MyHttpRequestHandler(StaticFileController *staticFileController, QSettings *settings,
                          QObject *parent = nullptr);
+
+    // The longest a Modbus function waits for the device; then it answers with an empty body.
+    static constexpr std::chrono::milliseconds modbusLockWait{10000};
 
     void service(HttpRequest &request, HttpResponse &response) override;
     // Host names this machine is also known by; set before the listener starts.
@@ -35,10 +40,25 @@ signals:
     void runAutoUpdate();
 
 private:
+    // One row of the AJAX function table: the name the page sends (matched exactly, letter
+    // case included), whether it talks to the device, and what serves it.
+    struct AjaxFunction
+    {
+        enum Lock
+        {
+            NoLock,
+            ModbusLock
+        };
+        const char *name;
+        Lock lock;
+        QByteArray (*call)(MyHttpRequestHandler &handler, t_GetArray &params);
+    };
+    static const AjaxFunction ajaxFunctions[];
+    static const AjaxFunction *findFunction(const QByteArray &func);
+
     bool admit(const HttpRequest &request, HttpResponse &response) const;
     void serveAjax(t_GetArray &params, HttpResponse &response);
     QByteArray callFunction(const QByteArray &func, t_GetArray &params);
-    QByteArray callModbusFunction(const QByteArray &func, t_GetArray &params);
     QByteArray startSearchingDevices();
     QByteArray getSearchedDevices();
     QByteArray runFirmwareUpdater();
@@ -56,6 +76,8 @@ private:
     QPointer<DeviceFinder> m_deviceFinder;
     QMutex m_deviceFinderLock;
     SystemFun *m_systemFun;
+    // Makes the Modbus functions mutually exclusive across connections: the engine keeps one
+    // connection to one device.
     QMutex m_modbusLock;
     RequestGate m_gate;
 };

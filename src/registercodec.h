@@ -24,6 +24,7 @@ struct RegisterLayout
 
 // Turns received registers into the JSON array of values, and script values into
 // registers to send. 16-bit registers are held as words, 32-bit registers as whole values.
+// Threads: keeps no state; called on the connection threads.
 class RegisterCodec
 {
 public:

@@ -15,6 +15,7 @@ class QSettings;
 // 127.0.0.1 makes his page same-origin with Vexo. So the Host must name this machine, and
 // the paths that act (AJAX, save, load) take only same-origin callers and only GET, HEAD
 // and POST (a CORS preflight must never run a function).
+// Threads: set up before the listener starts; verdict() then runs on the connection threads.
 class RequestGate
 {
 public:

@@ -56,6 +56,35 @@ ScriptEvaluator::Element toElement(const QJSValue &value)
     element.text = value.toString();
     return element;
 }
+// The value of the text; false when it threw or was interrupted. A thrown value that is not
+// an Error object is indistinguishable from a result unless the evaluation is wrapped; the
+// wrapper's own object is plain data.
+bool evaluateWrapped(QJSEngine &engine, const QString &text, QJSValue *value)
+{
+    engine.globalObject().setProperty(QStringLiteral("__vexoSource"), text);
+    const QJSValue outcome = engine.evaluate(
+        QStringLiteral("(function () { try { return { ok: true, value: (0, eval)(__vexoSource) }; }"
+                       " catch (e) { return { ok: false }; } })()"),
+        QString(), 1);
+    if (outcome.isError() || engine.isInterrupted() || !outcome.property(QStringLiteral("ok")).toBool())
+        return false;
+    *value = outcome.property(QStringLiteral("value"));
+    return true;
+}
+
+// The first count elements of an array; false when the time limit interrupted the reading.
+bool readElements(const QJSEngine &engine, const QJSValue &array, qint64 count,
+                  QVector<ScriptEvaluator::Element> *elements)
+{
+    elements->reserve(static_cast<int>(count));
+    for (qint64 i = 0; i < count; ++i) {
+        const QJSValue element = array.property(static_cast<quint32>(i));
+        if (engine.isInterrupted())
+            return false;
+        elements->append(toElement(element));
+    }
+    return true;
+}
 } // namespace
 
 bool ScriptEvaluator::isAcceptable(const QString &text)
@@ -82,16 +111,9 @@ ScriptEvaluator::Result ScriptEvaluator::evaluateArray(const QString &text, int 
 
     QJSEngine engine;
     Watchdog watchdog(engine, timeLimitMs);
-    // A thrown value that is not an Error object is indistinguishable from a result
-    // unless the evaluation is wrapped; the wrapper's own object is plain data.
-    engine.globalObject().setProperty(QStringLiteral("__vexoSource"), text);
-    const QJSValue outcome = engine.evaluate(
-        QStringLiteral("(function () { try { return { ok: true, value: (0, eval)(__vexoSource) }; }"
-                       " catch (e) { return { ok: false }; } })()"),
-        QString(), 1);
-    if (outcome.isError() || engine.isInterrupted() || !outcome.property(QStringLiteral("ok")).toBool())
+    QJSValue value;
+    if (!evaluateWrapped(engine, text, &value))
         return result;
-    const QJSValue value = outcome.property(QStringLiteral("value"));
     result.isArray = value.isArray();
     if (!result.isArray) {
         result.valid = !value.isUndefined();
@@ -103,13 +125,8 @@ ScriptEvaluator::Result ScriptEvaluator::evaluateArray(const QString &text, int 
         return result;
     result.length = std::isfinite(length) ? static_cast<qint64>(std::trunc(length)) : 0;
     const qint64 count = qBound(qint64(0), result.length, qint64(qMax(0, elementLimit)));
-    result.elements.reserve(static_cast<int>(count));
-    for (qint64 i = 0; i < count; ++i) {
-        const QJSValue element = value.property(static_cast<quint32>(i));
-        if (engine.isInterrupted())
-            return Result();
-        result.elements.append(toElement(element));
-    }
+    if (!readElements(engine, value, count, &result.elements))
+        return Result();
     result.valid = true;
     return result;
 }

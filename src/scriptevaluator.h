@@ -8,6 +8,7 @@
 // a text that is too long or nested too deep is refused before the engine sees it, and
 // evaluation plus element conversion is interrupted after a time limit. Only number,
 // string and boolean elements are converted.
+// Threads: any thread, several at once: each evaluation has an engine of its own.
 class ScriptEvaluator
 {
 public:

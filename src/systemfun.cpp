@@ -2,6 +2,7 @@
 
 #include "modbusengine.h"
 #include "selfcontainedtextdocument.h"
+#include "usersettings.h"
 
 #include <QDebug>
 #include <QGuiApplication>
@@ -87,11 +88,11 @@ QByteArray SystemFun::createAndRetPdf(const QString &html) const
 QStringList SystemFun::getFirmwareUpdaterArgs() const
 {
     const QSettings settings;
-    const int slaveId = settings.value("slaveID").toInt();
-    const int baudIndex = settings.value("baudRate").toInt();
-    const int mode = settings.value("mode").toInt();
-    const int deviceTypeId = settings.value("Torva_ID").toInt();
-    const int selectedPort = settings.value("Selected_Port").toInt();
+    const int slaveId = UserSettings::slaveId.value(settings).toInt();
+    const int baudIndex = UserSettings::baudRate.value(settings).toInt();
+    const int mode = UserSettings::mode.value(settings).toInt();
+    const int deviceTypeId = UserSettings::torvaId.value(settings).toInt();
+    const int selectedPort = UserSettings::selectedPort.value(settings).toInt();
 
     const int baudCode = baudCodeOf(ModbusEngine::baudRateFromIndex(baudIndex));
     return {QString::number(static_cast<qint16>(selectedPort - 1)), QString::number(baudCode),

@@ -7,7 +7,7 @@
 #include <QStringList>
 
 // General information, HTML-to-PDF rendering and the firmware updater's arguments.
-// Every operation may run on any connection thread.
+// Threads: every operation may run on any connection thread; renderings take turns.
 class SystemFun : public QObject
 {
     Q_OBJECT

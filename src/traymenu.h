@@ -43,7 +43,6 @@ private:
     QAction *createLanguageAction(const QString &text, const QString &code);
     void createMenus();
     void createTrayIcon();
-    QString initialLanguage() const;
     void setLanguage(const QString &code);
     void forceLanguage(const QString &code);
     void storeLanguage(const QString &code);

@@ -14,8 +14,8 @@ class QNetworkReply;
 class QSettings;
 
 // Checks the update server and downloads module updates into the document root.
-// The request functions run on connection threads; the download chain runs in the
-// event loop of this object's own thread, which they hand the work to.
+// Threads: the request functions run on connection threads; the download chain runs in the
+// event loop of this object's own thread (the main thread), which they hand the work to.
 class Updates : public QObject
 {
     Q_OBJECT

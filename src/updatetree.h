@@ -5,6 +5,8 @@
 
 // The file-system side of an update: where a downloaded file goes inside the temporary
 // tree, and copying or removing whole trees.
+// Threads: keeps no state; Updates calls it on its own thread and on connection threads,
+// always under its disk lock.
 class UpdateTree
 {
 public:

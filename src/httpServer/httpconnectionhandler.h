@@ -18,8 +18,8 @@ class QTimer;
 using tSocketDescriptor = qintptr;
 
 // Serves one connection at a time on a thread and event loop of its own: reads requests,
-// calls the request handler, keeps the connection for the next request. The object, its
-// socket and its timer all live in that thread.
+// calls the request handler, keeps the connection for the next request.
+// Threads: the object, its socket and its timer live in its own thread, where service() runs.
 class HttpConnectionHandler : public QThread
 {
     Q_OBJECT

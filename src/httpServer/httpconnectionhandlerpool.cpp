@@ -13,6 +13,21 @@
 
 #include <utility>
 
+namespace {
+// The text of the PEM file a setting names; false, with the critical log line, when the file
+// cannot be opened.
+bool readPemFile(const QString &path, const char *settingName, QByteArray *pem)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCritical("HttpConnectionHandlerPool: cannot open %s %s", settingName, qPrintable(path));
+        return false;
+    }
+    *pem = file.readAll();
+    return true;
+}
+} // namespace
+
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(const QSettings *settings,
                                                      HttpRequestHandler *requestHandler, QObject *parent)
     : QObject(parent)
@@ -81,21 +96,12 @@ void HttpConnectionHandlerPool::loadSslConfig()
     const QString keyPath = absoluteToConfig(keyFileName);
     const QString certPath = absoluteToConfig(certFileName);
 
-    QFile certFile(certPath);
-    if (!certFile.open(QIODevice::ReadOnly)) {
-        qCritical("HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certPath));
+    QByteArray certificatePem;
+    QByteArray keyPem;
+    if (!readPemFile(certPath, "sslCertFile", &certificatePem) ||
+        !readPemFile(keyPath, "sslKeyFile", &keyPem))
         return;
-    }
-    const QSslCertificate certificate(&certFile, QSsl::Pem);
-    certFile.close();
-
-    QFile keyFile(keyPath);
-    if (!keyFile.open(QIODevice::ReadOnly)) {
-        qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyPath));
-        return;
-    }
-    const QByteArray keyPem = keyFile.readAll();
-    keyFile.close();
+    const QSslCertificate certificate(certificatePem, QSsl::Pem);
     QSslKey key(keyPem, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
     if (key.isNull())
         key = QSslKey(keyPem, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey);

@@ -15,6 +15,7 @@ class QSslConfiguration;
 
 // The connection handlers: created on demand up to maxThreads, retired one per cleanup tick
 // down to minThreads idle ones. Holds the TLS configuration all handlers share.
+// Threads: main thread; each handler clears its own busy flag from its own thread.
 class HttpConnectionHandlerPool : public QObject
 {
     Q_OBJECT
@@ -28,7 +29,6 @@ public:
     HttpConnectionHandler *acquireHandler();
     // The handlers in creation order.
     QList<HttpConnectionHandler *> handlers() const;
-    bool sslEnabled() const { return m_sslConfiguration != nullptr; }
 
 private slots:
     void cleanup();

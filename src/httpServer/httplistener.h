@@ -10,8 +10,9 @@ class HttpConnectionHandlerPool;
 class HttpRequestHandler;
 class QSettings;
 
-// Accepts connections on the main thread and hands each one to an idle connection handler;
-// answers 503 itself when every handler is busy. Listens as soon as it is constructed.
+// Accepts connections and hands each one to an idle connection handler; answers 503 itself
+// when every handler is busy. Listens as soon as it is constructed.
+// Threads: main thread; a connection reaches its handler's thread through a queued signal.
 class HttpListener : public QTcpServer
 {
     Q_OBJECT

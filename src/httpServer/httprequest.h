@@ -13,6 +13,7 @@ class QSettings;
 
 // One HTTP request, parsed incrementally from the bytes of a connection. Limits come
 // from the `listener` settings group; every violation ends in Aborted.
+// Threads: made, filled and read on one connection thread.
 class HttpRequest
 {
     Q_DISABLE_COPY(HttpRequest)

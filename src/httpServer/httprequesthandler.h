@@ -6,8 +6,8 @@
 class HttpRequest;
 class HttpResponse;
 
-// Base of every request handler. service() runs on a connection thread, possibly on
-// several threads at once; the base answers 501.
+// Base of every request handler; the base answers 501.
+// Threads: service() runs on the connection threads, several at once.
 class HttpRequestHandler : public QObject
 {
     Q_OBJECT

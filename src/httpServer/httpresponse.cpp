@@ -38,11 +38,6 @@ void HttpResponse::setStatus(int statusCode, const QByteArray &description)
     m_statusText = description;
 }
 
-int HttpResponse::getStatusCode() const
-{
-    return m_statusCode;
-}
-
 bool HttpResponse::hasSentLastPart() const
 {
     return m_sentLastPart;

@@ -12,6 +12,7 @@ class QTcpSocket;
 // the body with Content-Length (one last part) or chunked coding (several parts).
 // A chunk that is not the last waits until the next write, so that a short reply leaves
 // together with its final chunk; at most one chunk waits at any time.
+// Threads: used on the connection thread that made it; a write blocks that thread.
 class HttpResponse
 {
     Q_DISABLE_COPY(HttpResponse)
@@ -23,7 +24,6 @@ public:
     void setHeader(const QByteArray &name, int value);
     QMap<QByteArray, QByteArray> &headers();
     void setStatus(int statusCode, const QByteArray &description = QByteArray());
-    int getStatusCode() const;
     void write(const QByteArray &data, bool lastPart = false);
     bool hasSentLastPart() const;
     void setCookie(const HttpCookie &cookie);

@@ -9,7 +9,8 @@
 class QFile;
 class QSettings;
 
-// Serves the document root with a small in-memory cache; runs on many threads at once.
+// Serves the document root with a small in-memory cache.
+// Threads: service() runs on the connection threads, several at once; the cache has a mutex.
 class StaticFileController : public HttpRequestHandler
 {
     Q_OBJECT

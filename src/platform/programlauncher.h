@@ -7,6 +7,7 @@
 // Starts the sibling programs (firmware updater, file explorer, broadcast helper, ...).
 // A program named without a directory is looked up in the working directory first, then
 // on the search path; a program that is missing simply does not start.
+// Threads: any thread (connection threads start the firmware updater and the file browser).
 class ProgramLauncher
 {
 public:

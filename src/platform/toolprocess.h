@@ -5,9 +5,12 @@
 #include <QString>
 #include <QStringList>
 
-// Runs an outside command-line tool to its end and collects its error output. The tool is
-// started directly with its argument list, never through a command interpreter, so no
-// argument is ever interpreted by a shell. A tool still running at the time limit is killed.
+// Runs an outside command-line tool to its end and collects its error output. On Windows the
+// tool is started as designed, through the command interpreter ("cmd.exe" "/c" and one command
+// line: the program and its arguments joined by blanks). Elsewhere it is started directly with
+// its argument list, never through a shell, so no argument is ever interpreted by one. A tool
+// still running at the time limit is killed.
+// Threads: blocks the calling thread (a connection thread) until the tool ends or is killed.
 class ToolProcess
 {
 public:

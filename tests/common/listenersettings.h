@@ -22,7 +22,6 @@ public:
     }
 
     QSettings *settings() const { return m_settings.get(); }
-    QString dirPath() const { return m_dir.path(); }
 
 private:
     QTemporaryDir m_dir;

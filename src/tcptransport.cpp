@@ -1,0 +1,46 @@
+#include "tcptransport.h"
+
+#include "modbustimeouts.h"
+#include "qmodbus0.h"
+#include "tcpprobe.h"
+#include "usersettings.h"
+
+#include <QDebug>
+#include <QSettings>
+
+#include <cerrno>
+
+using namespace QModBus0;
+
+void TcpTransport::endTransaction()
+{
+    modbus_close(m_link.modbusCtx);
+}
+
+bool TcpTransport::open(const QString &address, int port, int timeoutNumber)
+{
+    m_link.release();
+    m_link.modbusCtx = modbus_new_tcp(address.toLatin1().constData(), port);
+    if (!m_link.modbusCtx)
+        return false;
+    m_link.setResponseTimeout(ModbusTimeouts::tcpMs(timeoutNumber));
+    return true;
+}
+
+bool TcpTransport::reconnect()
+{
+    QSettings settings;
+    const quint16 port = static_cast<quint16>(UserSettings::tcpPort.value(settings).toUInt());
+    const QString address = UserSettings::tcpIp.value(settings).toString();
+    const int timeout = UserSettings::timeout.value(settings).toInt();
+
+    if (!TcpProbe::reachable(address, port, ModbusTimeouts::tcpMs(timeout)))
+        return false;
+    // The library may still fail where the probe got through (it takes IPv4 addresses only).
+    if (modbus_connect(m_link.modbusCtx) == -1) {
+        const int failure = errno;
+        qWarning() << "Modbus TCP connect failed after the probe:" << modbus_strerror(failure);
+        return false;
+    }
+    return true;
+}
