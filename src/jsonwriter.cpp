@@ -1,5 +1,7 @@
 #include "jsonwriter.h"
 
+#include <cmath>
+
 namespace {
 const char hexDigits[] = "0123456789abcdef";
 
@@ -123,6 +125,16 @@ JsonWriter &JsonWriter::string(const QString &text)
 JsonWriter &JsonWriter::number(qint64 value)
 {
     return literal(QByteArray::number(value));
+}
+
+JsonWriter &JsonWriter::rounded(double value, int decimals)
+{
+    // JSON has no text for NaN or the infinities.
+    if (!std::isfinite(value))
+        value = 0;
+    const double scale = std::pow(10.0, decimals);
+    constexpr int significantDigits = 15;
+    return literal(QByteArray::number(std::round(value * scale) / scale, 'g', significantDigits));
 }
 
 JsonWriter &JsonWriter::literal(const QByteArray &json)

@@ -29,6 +29,10 @@ public:
     JsonWriter &name(const QString &name);
     JsonWriter &string(const QString &text);
     JsonWriter &number(qint64 value);
+    // The value rounded to decimals places, in its shortest text: 0.84, 1, 12.345.
+    JsonWriter &rounded(double value, int decimals);
+    // A time in milliseconds, to the microsecond.
+    JsonWriter &milliseconds(double ms) { return rounded(ms, 3); }
     // A value that is JSON already, such as true or a number's text.
     JsonWriter &literal(const QByteArray &json);
 

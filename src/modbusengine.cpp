@@ -5,7 +5,9 @@
 #include "registercodec.h"
 #include "scriptevaluator.h"
 #include "serialline.h"
+#include "trafficrecorder.h"
 #include "usersettings.h"
+#include "valuecodec.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -41,10 +43,19 @@ bool slaveDidNotAnswer(int error)
     return error == timedOutErrno || error == ioErrorErrno;
 }
 
+QByteArray errorJson(const QString &text)
+{
+    return JsonWriter().beginObject().name(QStringLiteral("error")).string(text).endObject().json();
+}
+
+QString protocolErrorText(int error)
+{
+    return QStringLiteral("Protocol error! ") + QString::fromLocal8Bit(modbus_strerror(error));
+}
+
 QByteArray protocolError(int error)
 {
-    const QString text = QStringLiteral("Protocol error! ") + QString::fromLocal8Bit(modbus_strerror(error));
-    return JsonWriter().beginObject().name(QStringLiteral("error")).string(text).endObject().json();
+    return errorJson(protocolErrorText(error));
 }
 
 // An object whose members are the list's indexes, each holding the list's text.
@@ -136,6 +147,75 @@ bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
     }
     return true;
 }
+
+// The layer call of a checked table request: a write with its function code, or a read into
+// regs (bits as 0 and 1).
+int tableCall(modbus_t *ctx, const TableRequest &request, bool writing, QVector<quint16> *regs)
+{
+    constexpr int writeSingleCoil = 5;
+    constexpr int writeSingleRegister = 6;
+    constexpr int writeMultipleCoils = 15;
+    if (writing) {
+        switch (request.fc) {
+        case writeSingleCoil:
+            return modbus_write_bit(ctx, request.addr, request.bits.at(0));
+        case writeSingleRegister:
+            return modbus_write_register(ctx, request.addr, request.registers.at(0));
+        case writeMultipleCoils:
+            return modbus_write_bits(ctx, request.addr, request.items, request.bits.constData());
+        default:
+            return modbus_write_registers(ctx, request.addr, request.items, request.registers.constData());
+        }
+    }
+    regs->fill(0, request.items);
+    if (!request.isBitTable()) {
+        const auto read =
+            request.table == TableRequest::Table::Input ? modbus_read_input_registers : modbus_read_registers;
+        return read(ctx, request.addr, request.items, regs->data());
+    }
+    QVector<quint8> bits(request.items);
+    const auto read = request.table == TableRequest::Table::Coils ? modbus_read_bits : modbus_read_input_bits;
+    const int result = read(ctx, request.addr, request.items, bits.data());
+    const int failure = errno;
+    std::copy(bits.cbegin(), bits.cend(), regs->begin());
+    errno = failure;
+    return result;
+}
+
+// The record of the last transaction from seq first on, if one went out.
+void takeRecord(quint64 first, TableOutcome *outcome)
+{
+    const TrafficPage page = trafficRecorder().since(first);
+    if (page.items.isEmpty())
+        return;
+    const TrafficRecord &record = page.items.constLast();
+    outcome->seq = record.seq;
+    outcome->time = record.time;
+    outcome->ms = record.ms;
+}
+
+QByteArray readReply(const TableRequest &request, const TableOutcome &outcome)
+{
+    JsonWriter json;
+    json.beginObject().name(QStringLiteral("fc")).number(outcome.fc);
+    json.name(QStringLiteral("addr")).number(request.addr);
+    json.name(QStringLiteral("count")).number(request.count);
+    json.name(QStringLiteral("regs")).beginArray();
+    for (const quint16 item : outcome.regs)
+        json.number(item);
+    json.endArray().name(QStringLiteral("values")).literal(outcome.values);
+    json.name(QStringLiteral("ms")).milliseconds(outcome.ms).endObject();
+    return json.json();
+}
+
+QByteArray writtenReply(const TableOutcome &outcome)
+{
+    JsonWriter json;
+    json.beginObject().name(QStringLiteral("ok")).string(QStringLiteral("Values successfully sent."));
+    json.name(QStringLiteral("fc")).number(outcome.fc);
+    json.name(QStringLiteral("ms")).milliseconds(outcome.ms).endObject();
+    return json.json();
+}
 } // namespace
 
 const QStringList ModbusEngine::baudRateList = SerialLine::baudRateTexts();
@@ -153,14 +233,14 @@ ModbusEngine::ModbusEngine(QObject *parent)
     , m_tcp(m_link)
     , m_transport(&m_rtu)
 {
-    errorMessages.insert("ERR_NOT_CONNECTED", "{\"error\":\"Not connected\"}");
-    errorMessages.insert("ERR_INPUT_PARAMS", "{\"error\":\"Input parameters error!\"}");
-    errorMessages.insert("ERR_TOO_MANY_REGS", "{\"error\":\"Too many registers\"}");
-    errorMessages.insert("ERR_TIMEOUT", "{\"error\":\"I/O error: did not receive any data from slave.\"}");
-    errorMessages.insert("ERR_SOCKET_CONN", "{\"error\":\"Unable to connect with TCP socket.\"}");
+    errorMessages.insert("ERR_NOT_CONNECTED", QStringLiteral("Not connected"));
+    errorMessages.insert("ERR_INPUT_PARAMS", QStringLiteral("Input parameters error!"));
+    errorMessages.insert("ERR_TOO_MANY_REGS", QStringLiteral("Too many registers"));
+    errorMessages.insert("ERR_TIMEOUT", QStringLiteral("I/O error: did not receive any data from slave."));
+    errorMessages.insert("ERR_SOCKET_CONN", QStringLiteral("Unable to connect with TCP socket."));
     errorMessages.insert("ERR_REG_NUMB_NO_MATCH",
-                         "{\"error\":\"Number of registers returned does not match!\"}");
-    errorMessages.insert("ERR_INVALID_COM", "{\"error\":\"Invalid port!\"}");
+                         QStringLiteral("Number of registers returned does not match!"));
+    errorMessages.insert("ERR_INVALID_COM", QStringLiteral("Invalid port!"));
 }
 
 ModbusEngine::~ModbusEngine()
@@ -169,6 +249,11 @@ ModbusEngine::~ModbusEngine()
 }
 
 QByteArray ModbusEngine::error(const char *key) const
+{
+    return errorJson(errorText(key));
+}
+
+QString ModbusEngine::errorText(const char *key) const
 {
     return errorMessages.value(key);
 }
@@ -376,22 +461,28 @@ QByteArray ModbusEngine::checkRegisterRequest(t_GetArray &params, bool writing,
 QByteArray ModbusEngine::failureReply(int result, int error, unsigned attempt, const char *logPrefix,
                                       bool *retry)
 {
+    const QString text = failureText(result, error, attempt, logPrefix, retry);
+    return *retry ? QByteArray() : errorJson(text);
+}
+
+QString ModbusEngine::failureText(int result, int error, unsigned attempt, const char *logPrefix, bool *retry)
+{
     *retry = false;
     if (result >= 0) {
         if (attempt > lastRetransmission || !m_transport->prepareRetransmission())
-            return this->error("ERR_REG_NUMB_NO_MATCH");
+            return errorText("ERR_REG_NUMB_NO_MATCH");
         qDebug().nospace() << logPrefix << "Reg numb retransmission attempt number : " << attempt + 1;
         *retry = true;
-        return QByteArray();
+        return QString();
     }
     if (slaveDidNotAnswer(error))
-        return this->error("ERR_TIMEOUT");
+        return errorText("ERR_TIMEOUT");
     if (attempt <= lastRetransmission && m_transport->prepareRetransmission()) {
         qDebug().nospace() << logPrefix << "CRC retransmission attempt number : " << attempt + 1;
         *retry = true;
-        return QByteArray();
+        return QString();
     }
-    return protocolError(error);
+    return protocolErrorText(error);
 }
 
 QByteArray ModbusEngine::acceptRequest(t_GetArray &params, bool writing, int slaveId,
@@ -463,6 +554,68 @@ QByteArray ModbusEngine::writeRegisters(t_GetArray &params, unsigned attempt)
     if (retry)
         return writeRegisters(params, attempt + 1);
     return failed.isEmpty() ? QByteArray("{\"ok\":\"Values successfully sent.\"}") : failed;
+}
+
+QByteArray ModbusEngine::readTable(const t_GetArray &params)
+{
+    return tableReply(params, false);
+}
+
+QByteArray ModbusEngine::writeTable(const t_GetArray &params)
+{
+    return tableReply(params, true);
+}
+
+QByteArray ModbusEngine::tableReply(const t_GetArray &params, bool writing)
+{
+    if (!m_link.modbusCtx)
+        return error("ERR_NOT_CONNECTED");
+    TableRequest request;
+    const QString refused =
+        writing ? TableRequest::parseWrite(params, &request) : TableRequest::parseRead(params, &request);
+    if (!refused.isEmpty())
+        return errorJson(refused);
+    const TableOutcome outcome = transferTable(request, writing);
+    if (!outcome.ok())
+        return errorJson(outcome.error);
+    return writing ? writtenReply(outcome) : readReply(request, outcome);
+}
+
+TableOutcome ModbusEngine::transferTable(const TableRequest &request, bool writing)
+{
+    TableOutcome outcome;
+    outcome.fc = writing ? request.fc : request.readFunction();
+    const int slaveId = request.slave == TableRequest::storedSlave ? storedSlaveId() : request.slave;
+    bool retry = true;
+    for (unsigned attempt = 0; retry; ++attempt)
+        outcome.error = tableTransaction(request, writing, slaveId, attempt, &outcome, &retry);
+    if (outcome.ok() && !writing)
+        outcome.values =
+            request.isBitTable()
+                ? ValueCodec::decodeBits(QVector<quint8>(outcome.regs.cbegin(), outcome.regs.cend()))
+                : ValueCodec::decode(outcome.regs, request.type, request.order);
+    return outcome;
+}
+
+QString ModbusEngine::tableTransaction(const TableRequest &request, bool writing, int slaveId,
+                                       unsigned attempt, TableOutcome *outcome, bool *retry)
+{
+    *retry = false;
+    // A serial line reopened for a retransmission may have lost its context.
+    if (!m_link.modbusCtx)
+        return errorText("ERR_NOT_CONNECTED");
+    if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
+        return errorText("ERR_INPUT_PARAMS");
+    if (!m_transport->beginTransaction())
+        return errorText("ERR_SOCKET_CONN");
+    const quint64 first = trafficRecorder().next();
+    const int result = tableCall(m_link.modbusCtx, request, writing, &outcome->regs);
+    const int failure = errno;
+    m_transport->endTransaction();
+    takeRecord(first, outcome);
+    if (result == request.items)
+        return QString();
+    return failureText(result, failure, attempt, writing ? "write " : "", retry);
 }
 
 void ModbusEngine::readNewCommunicationSettings(const t_GetArray &params)

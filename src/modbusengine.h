@@ -3,6 +3,8 @@
 
 #include "getarray.h"
 #include "rtutransport.h"
+#include "tableoutcome.h"
+#include "tablerequest.h"
 #include "tcptransport.h"
 
 #include <QMap>
@@ -31,6 +33,15 @@ public:
     QByteArray writeRegisters(t_GetArray &params, unsigned attempt);
     QByteArray identifySlave(unsigned attempt);
 
+    // The four data tables, with no fixed wait before a transaction (docs/master-api.md).
+    QByteArray readTable(const t_GetArray &params);
+    QByteArray writeTable(const t_GetArray &params);
+    // A checked request in one transaction, repeated as readRegisters repeats a failed one;
+    // also what the poller reads through.
+    TableOutcome transferTable(const TableRequest &request, bool writing);
+    // Whether a device is there to be polled: a connection made and not lost.
+    bool isConnected() const { return m_link.modbusCtx && m_link.connected; }
+
     QByteArray connectSerial(t_GetArray &params);
     QByteArray connectWitchTCP(t_GetArray &params);
     // The reconnections, done by the transports: RtuTransport::reopen and ::reconnect,
@@ -53,6 +64,7 @@ private:
     struct RegisterRequest;
 
     QByteArray error(const char *key) const;
+    QString errorText(const char *key) const;
     void writeUserSettings(JsonWriter &json) const;
     QByteArray checkRegisterRequest(t_GetArray &params, bool writing, RegisterRequest *request) const;
     // The request's checks, then the stored slave address handed to the library.
@@ -64,6 +76,10 @@ private:
                                  QVector<quint32> *registers, unsigned attempt, bool *retry);
     static void readNewCommunicationSettings(const t_GetArray &params);
     QByteArray failureReply(int result, int error, unsigned attempt, const char *logPrefix, bool *retry);
+    QString failureText(int result, int error, unsigned attempt, const char *logPrefix, bool *retry);
+    QByteArray tableReply(const t_GetArray &params, bool writing);
+    QString tableTransaction(const TableRequest &request, bool writing, int slaveId, unsigned attempt,
+                             TableOutcome *outcome, bool *retry);
     int reportSlaveIdExchange(QByteArray *report, int *error);
     QByteArray identificationReply(const QByteArray &report);
 
@@ -73,7 +89,7 @@ private:
     // The transport of the last successful connect (the design's connectionType); serial at
     // start, kept by a disconnect.
     ModbusTransport *m_transport;
-    QMap<QByteArray, QByteArray> errorMessages;
+    QMap<QByteArray, QString> errorMessages;
 };
 
 #endif // MODBUSENGINE_H

@@ -7,13 +7,17 @@
 #include "httpresponse.h"
 #include "modbusengine.h"
 #include "modulesmngr.h"
+#include "poller.h"
+#include "pollingreplies.h"
 #include "programlauncher.h"
 #include "staticfilecontroller.h"
 #include "systemfun.h"
+#include "trafficreport.h"
 #include "updates.h"
 
 #include <QDebug>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QUrl>
 
@@ -36,6 +40,16 @@ QByteArray withoutControlCharacters(const QByteArray &text)
     }
     return clean;
 }
+
+// The value log's cap: [log] maxBytes of the configuration file.
+qint64 logMaxBytes(const QString &configPath)
+{
+    bool isNumber = false;
+    const qint64 configured = QSettings(configPath, QSettings::IniFormat)
+                                  .value(QStringLiteral("log/maxBytes"))
+                                  .toLongLong(&isNumber);
+    return isNumber && configured > 0 ? configured : ValueLog::defaultMaxBytes;
+}
 } // namespace
 
 MyHttpRequestHandler::MyHttpRequestHandler(StaticFileController *staticFileController, QSettings *settings,
@@ -48,12 +62,23 @@ MyHttpRequestHandler::MyHttpRequestHandler(StaticFileController *staticFileContr
     , m_updates(nullptr)
     , m_email(nullptr)
     , m_systemFun(nullptr)
+    , m_poller(nullptr)
 {
     const QString docRoot = m_settings->value("path", ".").toString();
     m_modulesMngr = new ModulesMngr(docRoot, this);
     m_updates = new Updates(m_settings, this);
     m_email = new Email(this);
     m_systemFun = new SystemFun(this);
+    m_poller = new Poller(m_modbusEngine, &m_modbusLock,
+                          QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
+                          logMaxBytes(m_settings->fileName()), this);
+}
+
+MyHttpRequestHandler::~MyHttpRequestHandler()
+{
+    // The children go after the members: the polling thread must end while the lock and the
+    // engine are still there.
+    m_poller->stop();
 }
 
 void MyHttpRequestHandler::service(HttpRequest &request, HttpResponse &response)
@@ -103,6 +128,10 @@ void MyHttpRequestHandler::setAllowedHosts(const QStringList &hosts)
 void MyHttpRequestHandler::serveAjax(t_GetArray &params, HttpResponse &response)
 {
     const QByteArray func = params["func"];
+    if (func == "downloadLog") {
+        serveLogDownload(response);
+        return;
+    }
     const QByteArray body = func.isEmpty() ? QByteArray() : callFunction(func, params);
 
     response.setStatus(200, "OK");
@@ -110,6 +139,14 @@ void MyHttpRequestHandler::serveAjax(t_GetArray &params, HttpResponse &response)
     qDebug() << "HTTP ajax response for func:" << func << "retVal:" << body;
     response.write(body, true);
     qDebug() << "HTTP ajax response written for func:" << func;
+}
+
+void MyHttpRequestHandler::serveLogDownload(HttpResponse &response)
+{
+    response.setStatus(200, "OK");
+    response.setHeader("Content-Type", "text/csv; charset=utf-8");
+    response.setHeader("Content-Disposition", "attachment; filename=\"vexo-log.csv\"");
+    response.write(m_poller->valueLog().contents(), true);
 }
 
 namespace {
@@ -130,6 +167,26 @@ const Handler::AjaxFunction Handler::ajaxFunctions[] = {
      [](Handler &h, t_GetArray &params) { return h.m_modbusEngine->writeRegisters(params, 0); }},
     {"identifySlave", AjaxFunction::ModbusLock,
      [](Handler &h, t_GetArray &) { return h.m_modbusEngine->identifySlave(0); }},
+    {"readTable", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &params) { return h.m_modbusEngine->readTable(params); }},
+    {"writeTable", AjaxFunction::ModbusLock,
+     [](Handler &h, t_GetArray &params) { return h.m_modbusEngine->writeTable(params); }},
+    {"getTraffic", AjaxFunction::NoLock,
+     [](Handler &, t_GetArray &params) { return TrafficReport::traffic(params); }},
+    {"getCounters", AjaxFunction::NoLock, [](Handler &, t_GetArray &) { return TrafficReport::counters(); }},
+    {"resetCounters", AjaxFunction::NoLock,
+     [](Handler &, t_GetArray &) { return TrafficReport::resetCounters(); }},
+    {"getDefinitions", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) { return PollingReplies::definitions(*h.m_poller); }},
+    {"saveDefinition", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &params) { return PollingReplies::saveDefinition(*h.m_poller, params); }},
+    {"deleteDefinition", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &params) { return PollingReplies::deleteDefinition(*h.m_poller, params); }},
+    {"setPolling", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &params) { return PollingReplies::setPolling(*h.m_poller, params); }},
+    {"getResults", AjaxFunction::NoLock, [](Handler &h, t_GetArray &) { return PollingReplies::results(*h.m_poller); }},
+    {"getLogInfo", AjaxFunction::NoLock, [](Handler &h, t_GetArray &) { return PollingReplies::logInfo(*h.m_poller); }},
+    {"clearLog", AjaxFunction::NoLock, [](Handler &h, t_GetArray &) { return PollingReplies::clearLog(*h.m_poller); }},
     {"getListOfInstalledModules", AjaxFunction::NoLock,
      [](Handler &h, t_GetArray &) { return h.m_modulesMngr->getListOfInstalledModules(); }},
     {"getGeneralInfo", AjaxFunction::NoLock,
@@ -158,6 +215,8 @@ const Handler::AjaxFunction Handler::ajaxFunctions[] = {
      [](Handler &h, t_GetArray &params) { return h.m_updates->startUpdating(params); }},
     {"getUpdateStatus", AjaxFunction::NoLock,
      [](Handler &h, t_GetArray &) { return h.m_updates->getUpdateStatus(); }},
+    {"getUpdateServer", AjaxFunction::NoLock,
+     [](Handler &h, t_GetArray &) { return h.m_updates->getUpdateServer(); }},
     {"openFtpInExplorer", AjaxFunction::NoLock,
      [](Handler &h, t_GetArray &params) { return h.openFtpInExplorer(params); }},
 };
@@ -179,7 +238,7 @@ QByteArray MyHttpRequestHandler::callFunction(const QByteArray &func, t_GetArray
     if (function->lock == AjaxFunction::NoLock)
         return function->call(*this, params);
     // Released when the call returns, before the reply is written.
-    const std::unique_lock<QMutex> device(m_modbusLock, modbusLockWait);
+    const std::unique_lock<DeviceLock> device(m_modbusLock, modbusLockWait);
     return device.owns_lock() ? function->call(*this, params) : QByteArray();
 }
 

@@ -1,6 +1,7 @@
 #ifndef MYHTTPREQUESTHANDLER_H
 #define MYHTTPREQUESTHANDLER_H
 
+#include "devicelock.h"
 #include "getarray.h"
 #include "httprequesthandler.h"
 #include "requestgate.h"
@@ -14,6 +15,7 @@ class DeviceFinder;
 class Email;
 class ModbusEngine;
 class ModulesMngr;
+class Poller;
 class QSettings;
 class StaticFileController;
 class SystemFun;
@@ -27,6 +29,7 @@ class MyHttpRequestHandler : public HttpRequestHandler
 public:
     MyHttpRequestHandler(StaticFileController *staticFileController, QSettings *settings,
                          QObject *parent = nullptr);
+    ~MyHttpRequestHandler() override;
 
     // The longest a Modbus function waits for the device; then it answers with an empty body.
     static constexpr std::chrono::milliseconds modbusLockWait{10000};
@@ -58,6 +61,7 @@ private:
 
     bool admit(const HttpRequest &request, HttpResponse &response) const;
     void serveAjax(t_GetArray &params, HttpResponse &response);
+    void serveLogDownload(HttpResponse &response);
     QByteArray callFunction(const QByteArray &func, t_GetArray &params);
     QByteArray startSearchingDevices();
     QByteArray getSearchedDevices();
@@ -78,7 +82,9 @@ private:
     SystemFun *m_systemFun;
     // Makes the Modbus functions mutually exclusive across connections: the engine keeps one
     // connection to one device.
-    QMutex m_modbusLock;
+    DeviceLock m_modbusLock;
+    // Reads through the engine under the lock on a thread of its own: stopped before either goes.
+    Poller *m_poller;
     RequestGate m_gate;
 };
 

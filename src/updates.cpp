@@ -1,5 +1,7 @@
 #include "updates.h"
 
+#include "jsonwriter.h"
+
 #include "scriptevaluator.h"
 #include "updatetree.h"
 
@@ -180,6 +182,16 @@ QStringList Updates::moduleNames(const QByteArray &modulesList) const
     for (const ScriptEvaluator::Element &element : list.elements)
         names.append(element.text);
     return names;
+}
+
+QByteArray Updates::getUpdateServer() const
+{
+    return JsonWriter()
+        .beginObject()
+        .name(QStringLiteral("server"))
+        .string(m_updateServer)
+        .endObject()
+        .json();
 }
 
 QByteArray Updates::getUpdateStatus()

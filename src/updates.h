@@ -28,6 +28,8 @@ public:
     QByteArray check4Updates(t_GetArray &params);
     QByteArray startUpdating(t_GetArray &params);
     QByteArray getUpdateStatus();
+    // The configured update server, so that a page can name the address it could not reach.
+    QByteArray getUpdateServer() const;
 
     // The default holds outside of tests.
     void setTimeLimit(int ms);

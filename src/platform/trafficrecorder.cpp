@@ -58,6 +58,12 @@ TrafficPage TrafficRecorder::since(quint64 first) const
     return page;
 }
 
+quint64 TrafficRecorder::next() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_lastSeq + 1;
+}
+
 TrafficCounters TrafficRecorder::counters() const
 {
     QMutexLocker locker(&m_mutex);

@@ -65,6 +65,8 @@ public:
     quint64 record(TrafficRecord record);
     // The kept records whose seq is first or later, and the seq to ask for next time.
     TrafficPage since(quint64 first) const;
+    // The seq the next transaction will get.
+    quint64 next() const;
     TrafficCounters counters() const;
     // Zeroes the counters and response times; the kept records stay.
     void resetCounters();

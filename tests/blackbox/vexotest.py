@@ -1,7 +1,8 @@
 """Starts the real vexo executable in a private directory for black-box tests.
 
 Each instance gets its own copy of the executable (config.ini must sit beside it), its own
-config.ini, document root, HOME, XDG_CONFIG_HOME (settings store) and TMPDIR (lock file).
+config.ini, document root, HOME, XDG_CONFIG_HOME (settings store), XDG_DATA_HOME (read definitions,
+value log) and TMPDIR (lock file).
 """
 import os
 import shutil
@@ -52,6 +53,7 @@ class VexoInstance:
         self.home = os.path.join(self.dir, "home")
         self.tmp = os.path.join(self.dir, "tmp")
         self.docroot = os.path.join(self.dir, "www")
+        self.data_home = os.path.join(self.home, ".local", "share")
         for d in (self.home, self.tmp, self.docroot):
             os.makedirs(d, exist_ok=True)
         self.exe = os.path.join(self.dir, "vexo")
@@ -73,6 +75,7 @@ class VexoInstance:
         self.env.update({
             "HOME": self.home,
             "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+            "XDG_DATA_HOME": self.data_home,
             "TMPDIR": self.tmp,
             "QT_QPA_PLATFORM": "offscreen",
         })
@@ -95,6 +98,10 @@ class VexoInstance:
         if wait:
             wait_for_port(self.port, process=self.process)
         return self
+
+    def data_path(self, name):
+        """A file in vexo's data folder."""
+        return os.path.join(self.data_home, "Torva", "Vexo", name)
 
     def log_text(self):
         with open(self.log_path, "rb") as f:

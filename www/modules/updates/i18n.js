@@ -26,6 +26,7 @@
     'upd.noOutcome': 'The update ended without a result.',
     'upd.tooLong': 'The update has been running for more than 10 minutes. Check the status again later.',
     'upd.failed': 'The update failed.',
+    'upd.triedAddress': 'Address tried: {address}',
   });
   add('es', {
     'upd.caption': 'Módulos instalados y sus archivos',
@@ -52,6 +53,7 @@
     'upd.noOutcome': 'La actualización terminó sin resultado.',
     'upd.tooLong': 'La actualización lleva más de 10 minutos. Vuelva a consultar el estado más tarde.',
     'upd.failed': 'La actualización falló.',
+    'upd.triedAddress': 'Dirección probada: {address}',
   });
   add('de', {
     'upd.caption': 'Installierte Module und ihre Dateien',
@@ -78,6 +80,7 @@
     'upd.noOutcome': 'Das Update endete ohne Ergebnis.',
     'upd.tooLong': 'Das Update läuft seit mehr als 10 Minuten. Bitte den Status später erneut prüfen.',
     'upd.failed': 'Das Update ist fehlgeschlagen.',
+    'upd.triedAddress': 'Versuchte Adresse: {address}',
   });
   add('pl', {
     'upd.caption': 'Zainstalowane moduły i ich pliki',
@@ -104,5 +107,6 @@
     'upd.noOutcome': 'Aktualizacja zakończyła się bez wyniku.',
     'upd.tooLong': 'Aktualizacja trwa ponad 10 minut. Sprawdź stan ponownie później.',
     'upd.failed': 'Aktualizacja nie powiodła się.',
+    'upd.triedAddress': 'Próbowany adres: {address}',
   });
 })();

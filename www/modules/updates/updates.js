@@ -95,8 +95,20 @@
         }
       } catch (e) {
         V.showError(box, e);
+        await nameServer(box, e);
       }
     });
+  }
+
+  // A server that could not be reached is named, so the user sees which address was tried.
+  async function nameServer(box, error) {
+    if (!/Unable to connect with server!|Reply error!/.test(error.raw || '')) return;
+    try {
+      const { server } = await V.api('getUpdateServer');
+      if (server) V.showStatus(box, 'error', error.message + ' ' + V.t('upd.triedAddress', { address: server }), error.raw);
+    } catch (e) {
+      // The first error says what matters; the address is a help, not a second failure.
+    }
   }
 
   async function followUpdate(box) {

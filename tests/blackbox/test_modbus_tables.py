@@ -1,0 +1,227 @@
+"""The data table functions (readTable, writeTable) and the traffic view (getTraffic,
+getCounters, resetCounters) through the real vexo, against vexo-devsim's documented preloads
+and against pymodbus as an independent peer."""
+import json
+import os
+import subprocess
+import sys
+import unittest
+
+import devsim
+import vexotest
+from test_modbus_api import ajax, tcp_connect_params
+
+NO_ANSWER = "I/O error: did not receive any data from slave."
+PI = 3.141592653589793
+COILS_0_15 = [1, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0]
+DISCRETE_0_15 = [1, 1, 0, 0, 1, 0, 1, 0, 1, 1, 1, 1, 0, 0, 0, 0]
+
+# table, addr, count, type, order, values, function code on the wire
+READS = [
+    ("coils", 0, 16, None, None, COILS_0_15, 1),
+    ("discrete", 0, 16, None, None, DISCRETE_0_15, 2),
+    ("holding", 0, 2, None, None, [1234, -1], 3),
+    ("holding", 2, 1, "float32", "ABCD", [12.5], 3),
+    ("holding", 4, 1, "float32", "CDAB", [12.5], 3),
+    ("holding", 6, 1, "uint32", None, [65536], 3),
+    ("input", 0, 2, "int16", None, [-1, -25536], 4),
+    ("input", 1, 1, "uint16", None, [40000], 4),
+    ("input", 2, 1, "int16", "ABCD", [-12345], 4),
+    ("input", 3, 1, "int16", "BADC", [-12345], 4),
+    ("input", 4, 1, "int32", None, [-123456789], 4),
+    ("input", 6, 1, "uint32", "ABCD", [4000000000], 4),
+    ("input", 8, 1, "float32", "ABCD", [123.456], 4),
+    ("input", 10, 1, "float32", "CDAB", [123.456], 4),
+    ("input", 12, 1, "float32", "BADC", [123.456], 4),
+    ("input", 14, 1, "float32", "DCBA", [123.456], 4),
+    ("input", 16, 1, "int64", None, ["-1234567890123456789"], 4),
+    ("input", 20, 1, "uint64", None, ["12345678901234567890"], 4),
+    ("input", 24, 1, "float64", "ABCD", [PI], 4),
+    ("input", 28, 1, "float64", "CDAB", [PI], 4),
+    ("input", 32, 1, "float64", "BADC", [PI], 4),
+    ("input", 36, 1, "float64", "DCBA", [PI], 4),
+    ("input", 40, 6, "ascii", "ABCD", ["Vexo devsim"], 4),
+    ("input", 46, 6, "ascii", "BADC", ["Vexo devsim"], 4),
+]
+
+# table, addr, values, extra parameters, function code expected on the wire, values read back
+WRITES = [
+    ("coils", 100, "[1]", {}, 5, [1]),
+    ("coils", 100, "[false,true,1]", {}, 15, [0, 1, 1]),
+    ("coils", 100, "[0]", {"fc": 15}, 15, [0]),
+    ("holding", 200, "[-2]", {}, 6, [-2]),
+    ("holding", 200, "[7,8]", {}, 16, [7, 8]),
+    ("holding", 200, "[9]", {"fc": 16}, 16, [9]),
+    ("holding", 200, '["-9000000000"]', {"type": "int64", "order": "DCBA"}, 16, ["-9000000000"]),
+]
+
+INPUT_ERROR = "Input parameters error!"
+TOO_MANY = "Too many registers"
+# Refused before anything is sent.
+REFUSALS = [
+    ({"func": "readTable", "table": "nope", "addr": 0, "count": 1}, "Unknown table!"),
+    ({"func": "readTable", "table": "input", "addr": 0, "count": 1, "type": "int8"}, "Unknown value type!"),
+    ({"func": "readTable", "table": "input", "addr": 0, "count": 1, "order": "ABDC"}, "Unknown byte order!"),
+    ({"func": "readTable", "table": "input", "addr": "0x10", "count": 1}, INPUT_ERROR),
+    ({"func": "readTable", "table": "input", "addr": 0, "count": 0}, INPUT_ERROR),
+    ({"func": "readTable", "table": "holding", "addr": 0, "count": 126}, TOO_MANY),
+    ({"func": "readTable", "table": "holding", "addr": 0, "count": 32, "type": "float64"}, TOO_MANY),
+    ({"func": "readTable", "table": "coils", "addr": 0, "count": 2001}, TOO_MANY),
+    ({"func": "readTable", "table": "holding", "addr": 65535, "count": 2}, INPUT_ERROR),
+    ({"func": "readTable", "table": "holding", "addr": 65533, "count": 1, "type": "int64"}, INPUT_ERROR),
+    ({"func": "readTable", "table": "holding", "addr": 65536, "count": 1}, INPUT_ERROR),
+    ({"func": "readTable", "table": "holding", "addr": 0, "count": 1, "slave": 248}, INPUT_ERROR),
+    ({"func": "writeTable", "table": "discrete", "addr": 0, "values": "[1]"}, "Unknown table!"),
+    ({"func": "writeTable", "table": "coils", "addr": 0, "values": json.dumps([1] * 1969)}, TOO_MANY),
+    ({"func": "writeTable", "table": "holding", "addr": 0, "values": json.dumps([1] * 124)}, TOO_MANY),
+    ({"func": "writeTable", "table": "holding", "addr": 65535, "values": "[1,2]"}, INPUT_ERROR),
+    ({"func": "writeTable", "table": "holding", "addr": 0, "values": "[1,70000]"}, "Value out of range: 70000"),
+    ({"func": "writeTable", "table": "holding", "addr": 0, "values": "[1,"}, "Registers values error!"),
+    ({"func": "writeTable", "table": "coils", "addr": 0, "values": "[2]"}, "Value out of range: 2"),
+    ({"func": "writeTable", "table": "coils", "addr": 0, "values": "[1,1]", "fc": 5}, INPUT_ERROR),
+    ({"func": "writeTable", "table": "coils", "addr": 0, "values": "[1]", "fc": 6}, INPUT_ERROR),
+    ({"func": "writeTable", "table": "holding", "addr": 0, "values": "[1.5]", "type": "float32", "fc": 6},
+     INPUT_ERROR),
+]
+
+
+def call(vexo, params):
+    return json.loads(ajax(vexo, params)[2])
+
+
+def read_params(table, addr, count, value_type=None, order=None, **extra):
+    params = {"func": "readTable", "table": table, "addr": addr, "count": count}
+    params.update({k: v for k, v in (("type", value_type), ("order", order)) if v})
+    params.update(extra)
+    return params
+
+
+def last_request(device):
+    device.request_count()  # lets the last log line arrive
+    with device._lock:
+        return [l for l in device.lines if l.startswith("request function=")][-1]
+
+
+class TablesOverTcp(unittest.TestCase):
+    def setUp(self):
+        self.device = devsim.Devsim(["--tcp", "127.0.0.1:0"])
+        self.addCleanup(self.device.stop)
+        self.vexo = vexotest.VexoInstance()
+        self.addCleanup(self.vexo.cleanup)
+        self.assertEqual(call(self.vexo, tcp_connect_params(self.device.port)), {"ok": "Connected with Modbus TCP."})
+
+    def test_reads_decode_the_documented_preloads(self):
+        for table, addr, count, value_type, order, values, function in READS:
+            with self.subTest(table=table, addr=addr, type=value_type, order=order):
+                reply = call(self.vexo, read_params(table, addr, count, value_type, order))
+                self.assertEqual(list(reply), ["fc", "addr", "count", "regs", "values", "ms"])
+                self.assertEqual((reply["fc"], reply["addr"], reply["count"]), (function, addr, count))
+                self.assertEqual(reply["values"], values)
+                self.assertIn("request function=%d address=%d " % (function, addr), last_request(self.device))
+        reply = call(self.vexo, read_params("holding", 0, 2))
+        self.assertEqual(reply["regs"], [1234, 65535])
+        reply = call(self.vexo, read_params("coils", 0, 3, slave=7))
+        self.assertEqual(reply["regs"], [1, 0, 1])
+        # The unit id of the TCP frame (after the six header bytes) is the slave asked for.
+        self.assertEqual(last_request(self.device).split("frame=")[1][12:14], "07")
+
+    def test_writes_choose_single_or_multiple_functions_and_land(self):
+        for table, addr, values, extra, function, back in WRITES:
+            with self.subTest(table=table, values=values, extra=extra):
+                params = {"func": "writeTable", "table": table, "addr": addr, "values": values}
+                params.update(extra)
+                reply = call(self.vexo, params)
+                self.assertEqual(list(reply), ["ok", "fc", "ms"])
+                self.assertEqual((reply["ok"], reply["fc"]), ("Values successfully sent.", function))
+                self.assertIn("request function=%d address=%d " % (function, addr), last_request(self.device))
+                read = call(self.vexo, read_params(table, addr, len(back), extra.get("type"), extra.get("order")))
+                self.assertEqual(read["values"], back)
+
+    def test_refusals_send_nothing_and_an_exception_is_told(self):
+        before = self.device.request_count()
+        for params, text in REFUSALS:
+            with self.subTest(params=params):
+                self.assertEqual(call(self.vexo, params), {"error": text})
+        self.assertEqual(self.device.request_count(), before)
+        # Off the table: an exception reply, repeated as readRegisters repeats a failure.
+        self.assertEqual(call(self.vexo, read_params("input", 9999, 2)),
+                         {"error": "Protocol error! Illegal data address"})
+        self.assertEqual(self.device.request_count() - before, 4)
+
+    def test_traffic_and_counters(self):
+        self.assertEqual(call(self.vexo, {"func": "resetCounters"}), {"ok": "Counters reset."})
+        start = call(self.vexo, {"func": "getTraffic", "since": 999999})["next"]
+        call(self.vexo, read_params("holding", 0, 10))
+        frame = last_request(self.device).split("frame=")[1]
+        call(self.vexo, read_params("input", 10000, 1))
+        self.device.set_fault("silent")
+        self.assertEqual(call(self.vexo, read_params("holding", 0, 1)), {"error": NO_ANSWER})
+        page = call(self.vexo, {"func": "getTraffic", "since": start})
+        self.assertEqual(page["next"], start + 6)
+        first = page["items"][0]
+        self.assertEqual(list(first), ["seq", "time", "fc", "addr", "count", "req", "resp", "ms", "error"])
+        self.assertEqual((first["seq"], first["fc"], first["addr"], first["count"], first["error"]),
+                         (start, 3, 0, 10, ""))
+        self.assertEqual(first["req"].replace(" ", ""), frame)
+        self.assertEqual(len(bytes.fromhex(first["resp"])), 9 + 20)
+        self.assertRegex(first["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z)$")
+        self.assertEqual(page["items"][1]["error"], "Illegal data address")
+        self.assertEqual((page["items"][-1]["resp"], page["items"][-1]["error"]), ("", "Connection timed out"))
+        counters = call(self.vexo, {"func": "getCounters"})
+        self.assertEqual(list(counters), ["requests", "answers", "timeouts", "exceptions", "crcErrors", "lastMs",
+                                          "avgMs"])
+        self.assertEqual([counters[k] for k in ("requests", "answers", "timeouts", "exceptions", "crcErrors")],
+                         [6, 1, 1, 4, 0])
+        self.assertGreater(counters["avgMs"], 0)
+        call(self.vexo, {"func": "resetCounters"})
+        self.assertEqual(call(self.vexo, {"func": "getCounters"})["requests"], 0)
+        self.assertEqual(len(call(self.vexo, {"func": "getTraffic", "since": start})["items"]), 6)
+
+
+class Peer:
+    """tests/blackbox/pymodbus_peer.py as a child process."""
+
+    def __init__(self):
+        self.process = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "pymodbus_peer.py")],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("port "):
+            self.stop()
+            raise RuntimeError("pymodbus peer did not start: %r" % line)
+        self.port = int(line.split()[1])
+
+    def command(self, text):
+        self.process.stdin.write(text + "\n")
+        self.process.stdin.flush()
+        return self.process.stdout.readline().strip()[2:]
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+        self.process.stdin.close()
+        self.process.stdout.close()
+
+
+class TablesAgainstPymodbus(unittest.TestCase):
+    def test_bits_input_registers_and_single_writes(self):
+        peer = Peer()
+        self.addCleanup(peer.stop)
+        vexo = vexotest.VexoInstance()
+        self.addCleanup(vexo.cleanup)
+        self.assertEqual(call(vexo, tcp_connect_params(peer.port)), {"ok": "Connected with Modbus TCP."})
+        for table, name in (("co", "coils"), ("di", "discrete")):
+            peer.command("set %s 3 1,0,0,1,1,0,1,0,1" % table)
+            self.assertEqual(call(vexo, read_params(name, 3, 9))["values"], [1, 0, 0, 1, 1, 0, 1, 0, 1])
+        peer.command("set ir 10 65535,2,16712,0")
+        self.assertEqual(call(vexo, read_params("input", 10, 2))["values"], [-1, 2])
+        self.assertEqual(call(vexo, read_params("input", 12, 1, "float32"))["values"], [12.5])
+        for params, table, expected in (({"table": "coils", "values": "[1]"}, "co", "1"),
+                                        ({"table": "coils", "values": "[1,0,1]", "fc": 15}, "co", "1,0,1"),
+                                        ({"table": "holding", "values": "[-3]"}, "hr", "65533")):
+            params.update({"func": "writeTable", "addr": 20})
+            self.assertEqual(call(vexo, params)["ok"], "Values successfully sent.")
+            self.assertEqual(peer.command("get %s 20 %d" % (table, expected.count(",") + 1)), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()
