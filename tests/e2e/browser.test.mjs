@@ -283,6 +283,7 @@ describe('Vexo in the browser', () => {
     assert.match(await status('#reg-write-status').textContent(), /written at 120–123 with function 16\. Read back: every register/);
     assert.deepEqual(await deviceHolds(120, 1, 'holding', 'int64'), ['-9223372036854775807']);
     await setReadForm({ addr: 130, count: 1, type: 'float32', order: 'DCBA' });
+    await page.fill('#reg-waddr', '130');
     await page.fill('#reg-wvalues', '0x41480000');
     assert.match(await page.textContent('#reg-wplan'), /130–131: 12\.5/);
     await write(130, '0x41480000');
@@ -316,7 +317,7 @@ describe('Vexo in the browser', () => {
     assert.deepEqual(await deviceHolds(300, 6), [0, 0, 0, 0, 0, 0], 'nothing is sent before Write');
     await page.click('#reg-write');
     await page.waitForSelector('#reg-write-status.status-ok', WAIT);
-    assert.match(await status('#reg-write-status').textContent(), /written at 300–301, 305 with function 16\. Read back: every register/);
+    assert.match(await status('#reg-write-status').textContent(), /written at 300–301, 305 with function 16, 06\. Read back: every register/);
     assert.deepEqual(await deviceHolds(300, 6), [11, 33, 0, 0, 0, 22]);
 
     // Two values for one register: nothing is written.
@@ -339,7 +340,7 @@ describe('Vexo in the browser', () => {
     await read();
     assert.deepEqual(await values(), ['12,5', '-0,25']);
     // Times as German readers write them.
-    assert.match(await status('#reg-status').textContent(), /um \d{2}:\d{2}:\d{2} gelesen/);
+    assert.match(await status('#reg-status').textContent(), /um \d{2}:\d{2}:\d{2} mit Funktion 03 gelesen/);
 
     await loadList('semicolons.csv', 'address;value\r\n220;2,5\r\n');
     assert.deepEqual(await page.locator('#reg-wplan li').allTextContents(), ['220–221: 2,5']);
@@ -639,7 +640,7 @@ describe('Vexo in the browser', () => {
     // Before anything is typed: this Vexo cannot send mail, and which characters it drops.
     assert.match(await page.textContent('#sup-mailstate'), /not set up to send support e-mail/);
     assert.match(await page.textContent('.sup-rules'), /drops commas, colons, double quotes and braces/);
-    assert.equal(await page.locator('#sup-module option').count(), 5);
+    assert.equal(await page.locator('#sup-module option').count(), 7);
     await page.fill('#sup-name', 'Anna, Maria');
     // Marked while typing, with the fix at hand.
     assert.equal(await page.getAttribute('#sup-name', 'aria-invalid'), 'true');
