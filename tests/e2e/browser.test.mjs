@@ -581,6 +581,11 @@ describe('Vexo in the browser', () => {
     await saveForm({ '#pol-count': 3 });
     await page.waitForFunction(() => document.querySelectorAll('.pol-def tbody tr').length === 19, null, WAIT);
     assert.deepEqual(await card('Boiler').locator('.value').allTextContents(), ['1234', '-1', '16712']);
+    // A read that fails says why, in plain words.
+    await page.click('#pol-add');
+    await saveForm({ '#pol-name': 'Missing', '#pol-table': 'input', '#pol-addr': 10000, '#pol-count': 1, '#pol-log': false });
+    await card('Missing').locator('.pol-result.is-error').waitFor(WAIT);
+    assert.match(await card('Missing').locator('.pol-result').textContent(), /^The read at .* failed: The device answered with an error: Illegal data address\.$/);
     await screenshot(page, '15-polling');
     assert.deepEqual(await accessibilityProblems(page), [], '15-polling');
 
@@ -600,7 +605,7 @@ describe('Vexo in the browser', () => {
     await page.click('#pol-clear');
     await page.waitForSelector('#pol-log-status.status-ok', WAIT);
     assert.equal(await page.getAttribute('#pol-log-size', 'data-bytes'), '0');
-    for (const name of ['Boiler', 'Coils']) {
+    for (const name of ['Boiler', 'Coils', 'Missing']) {
       page.once('dialog', (dialog) => dialog.accept());
       await card(name).locator('button', { hasText: 'Delete' }).click();
       await card(name).waitFor({ state: 'detached', ...WAIT });

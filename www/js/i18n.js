@@ -96,6 +96,11 @@
     'data.badCount': 'The number of values must be a whole number from 1 to {max}.',
     'data.pastEnd': 'The range runs past the last register address 65535.',
     'data.badReply': 'The device values could not be read from Vexo\'s answer.',
+    'err.definitionName': 'A read definition needs a name of 1 to 40 characters.',
+    'err.definitionInterval': 'The interval of a read definition must be from 100 ms to 24 hours.',
+    'err.tooManyDefinitions': 'Vexo keeps at most 16 read definitions: delete one before adding another.',
+    'err.unknownDefinition': 'This read definition no longer exists; the list shows the current ones.',
+    'err.definitionsNotStored': 'Vexo could not store the read definitions in the user\'s data folder. Check its free space and permissions.',
   });
 
   add('es', {
@@ -191,6 +196,11 @@
     'data.badCount': 'El número de valores debe ser un número entero entre 1 y {max}.',
     'data.pastEnd': 'El rango sobrepasa la última dirección de registro, 65535.',
     'data.badReply': 'No se pudieron extraer los valores del dispositivo de la respuesta de Vexo.',
+    'err.definitionName': 'Una definición de lectura necesita un nombre de 1 a 40 caracteres.',
+    'err.definitionInterval': 'El intervalo de una definición de lectura debe estar entre 100 ms y 24 horas.',
+    'err.tooManyDefinitions': 'Vexo guarda como máximo 16 definiciones de lectura: elimine una antes de añadir otra.',
+    'err.unknownDefinition': 'Esta definición de lectura ya no existe; la lista muestra las actuales.',
+    'err.definitionsNotStored': 'Vexo no pudo guardar las definiciones de lectura en la carpeta de datos del usuario. Compruebe su espacio libre y sus permisos.',
   });
 
   add('de', {
@@ -286,6 +296,11 @@
     'data.badCount': 'Die Anzahl der Werte muss eine ganze Zahl von 1 bis {max} sein.',
     'data.pastEnd': 'Der Bereich reicht über die letzte Registeradresse 65535 hinaus.',
     'data.badReply': 'Die Gerätewerte konnten der Antwort von Vexo nicht entnommen werden.',
+    'err.definitionName': 'Eine Lesedefinition braucht einen Namen mit 1 bis 40 Zeichen.',
+    'err.definitionInterval': 'Das Intervall einer Lesedefinition muss zwischen 100 ms und 24 Stunden liegen.',
+    'err.tooManyDefinitions': 'Vexo behält höchstens 16 Lesedefinitionen: Löschen Sie eine, bevor Sie eine weitere hinzufügen.',
+    'err.unknownDefinition': 'Diese Lesedefinition gibt es nicht mehr; die Liste zeigt die aktuellen.',
+    'err.definitionsNotStored': 'Vexo konnte die Lesedefinitionen nicht im Datenordner des Benutzers speichern. Prüfen Sie freien Platz und Berechtigungen.',
   });
 
   add('pl', {
@@ -381,5 +396,10 @@
     'data.badCount': 'Liczba wartości musi być liczbą całkowitą od 1 do {max}.',
     'data.pastEnd': 'Zakres wykracza poza ostatni adres rejestru 65535.',
     'data.badReply': 'Nie udało się odczytać wartości urządzenia z odpowiedzi Vexo.',
+    'err.definitionName': 'Definicja odczytu potrzebuje nazwy o długości od 1 do 40 znaków.',
+    'err.definitionInterval': 'Interwał definicji odczytu musi wynosić od 100 ms do 24 godzin.',
+    'err.tooManyDefinitions': 'Vexo przechowuje najwyżej 16 definicji odczytu: usuń jedną, zanim dodasz kolejną.',
+    'err.unknownDefinition': 'Ta definicja odczytu już nie istnieje; lista pokazuje aktualne.',
+    'err.definitionsNotStored': 'Vexo nie mógł zapisać definicji odczytu w folderze danych użytkownika. Sprawdź wolne miejsce i uprawnienia.',
   });
 })();

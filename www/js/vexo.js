@@ -128,6 +128,11 @@
     'Unknown table!': 'err.unknownTable',
     'Unknown value type!': 'err.unknownType',
     'Unknown byte order!': 'err.unknownOrder',
+    'Invalid name!': 'err.definitionName',
+    'Invalid interval!': 'err.definitionInterval',
+    'Too many definitions!': 'err.tooManyDefinitions',
+    'Unknown definition!': 'err.unknownDefinition',
+    'Definitions not stored!': 'err.definitionsNotStored',
   };
 
   class ApiError extends Error {

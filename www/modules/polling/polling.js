@@ -140,8 +140,9 @@
       showState();
       (reply.results || []).forEach((result) => {
         const def = definitions.find((d) => d.id === result.id);
+        // A read that sent nothing has seq 0: its time tells it apart.
         const shown = latest.get(result.id);
-        if (!def || (shown && shown.seq === result.seq)) return;
+        if (!def || (shown && shown.seq === result.seq && shown.time === result.time)) return;
         latest.set(result.id, result);
         showResult(def, result);
       });
