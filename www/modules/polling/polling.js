@@ -335,8 +335,15 @@
         showLogSize();
         renderDefinitions();
       };
+      let notation = V.notation.get();
       V.on('langchange', rerender);
-      V.on('notationchange', rerender);
+      V.on('notationchange', (chosen) => {
+        // The address typed so far, rewritten in the new notation when it was a good one.
+        const typed = V.addressing.parseAddress($('#pol-addr').value, notation, $('#pol-table').value);
+        if (!typed.problem) $('#pol-addr').value = formatAddress(typed.address, $('#pol-table').value);
+        notation = chosen;
+        rerender();
+      });
     },
     onShow() {
       load();
