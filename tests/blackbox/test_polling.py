@@ -2,7 +2,6 @@
 browser, into the latest results and the value log; against vexo-devsim over TCP and RTU."""
 import csv
 import io
-import json
 import os
 import re
 import threading
@@ -91,7 +90,8 @@ class PollingOverTcp(unittest.TestCase):
         size = wait_for(lambda: os.path.exists(log) and os.path.getsize(log), what="log")
         wait_for(lambda: os.path.getsize(log) > size, what="log growth")
         results = results_by_id(vexo)
-        self.assertEqual((results[1]["values"], results[1]["regs"], results[1]["error"]), ([1234, -1], [1234, 65535], ""))
+        self.assertEqual((results[1]["values"], results[1]["regs"], results[1]["error"]),
+                         ([1234, -1], [1234, 65535], ""))
         self.assertEqual(results[2]["values"], [123.456])
         self.assertGreater(results[1]["seq"], 0)
         self.assertRegex(results[1]["time"], LINE)
@@ -170,8 +170,8 @@ class PollingOverRtu(unittest.TestCase):
             writer.join(60)
         self.assertEqual([r.get("ok") for r in replies], ["Values successfully sent."] * self.WRITES)
         for i in range(self.WRITES):
-            self.assertEqual(call(vexo, {"func": "readTable", "table": "holding", "addr": 300 + 2 * i, "count": 2})["values"],
-                             [i, -i])
+            reply = call(vexo, {"func": "readTable", "table": "holding", "addr": 300 + 2 * i, "count": 2})
+            self.assertEqual(reply["values"], [i, -i])
         self.assertTrue(all(r["error"] == "" for r in results_by_id(vexo).values()))
         call(vexo, {"func": "setPolling", "on": 0})
         time.sleep(0.3)
@@ -179,8 +179,7 @@ class PollingOverRtu(unittest.TestCase):
         self.assertEqual(counters["requests"], counters["answers"])
         # Every frame the device saw was one whole request of one side or the other.
         self.assertEqual(device.request_count(), counters["requests"])
-        with device._lock:
-            requests = [l for l in device.lines if l.startswith("request ")]
+        requests = device.requests()
         expected = re.compile(r"^request function=(3 address=1[012]0 count=10|16 address=3\d\d count=2) ")
         self.assertEqual([r for r in requests if not expected.match(r) and "function=3 address=3" not in r], [])
 
