@@ -152,16 +152,13 @@ bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
 // regs (bits as 0 and 1).
 int tableCall(modbus_t *ctx, const TableRequest &request, bool writing, QVector<quint16> *regs)
 {
-    constexpr int writeSingleCoil = 5;
-    constexpr int writeSingleRegister = 6;
-    constexpr int writeMultipleCoils = 15;
     if (writing) {
         switch (request.fc) {
-        case writeSingleCoil:
+        case TableRequest::writeSingleCoil:
             return modbus_write_bit(ctx, request.addr, request.bits.at(0));
-        case writeSingleRegister:
+        case TableRequest::writeSingleRegister:
             return modbus_write_register(ctx, request.addr, request.registers.at(0));
-        case writeMultipleCoils:
+        case TableRequest::writeMultipleCoils:
             return modbus_write_bits(ctx, request.addr, request.items, request.bits.constData());
         default:
             return modbus_write_registers(ctx, request.addr, request.items, request.registers.constData());

@@ -12,6 +12,11 @@
 
 using namespace QModBus0;
 
+bool TcpTransport::beginTransaction()
+{
+    return connectLink();
+}
+
 void TcpTransport::endTransaction()
 {
     modbus_close(m_link.modbusCtx);
@@ -37,9 +42,14 @@ bool TcpTransport::reconnect()
     if (!TcpProbe::reachable(address, port, ModbusTimeouts::tcpMs(timeout)))
         return false;
     // The library may still fail where the probe got through (it takes IPv4 addresses only).
+    return connectLink();
+}
+
+bool TcpTransport::connectLink()
+{
     if (modbus_connect(m_link.modbusCtx) == -1) {
         const int failure = errno;
-        qWarning() << "Modbus TCP connect failed after the probe:" << modbus_strerror(failure);
+        qWarning() << "Modbus TCP connect failed:" << modbus_strerror(failure);
         return false;
     }
     return true;

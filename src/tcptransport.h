@@ -5,16 +5,18 @@
 
 #include <QString>
 
-// Modbus TCP. The link is opened for every transaction, after a probe has found the stored
-// address within the time-out, and closed right after it; so a retransmission needs nothing
-// more than the next transaction. The time-out number counts milliseconds.
+// Modbus TCP. The link is opened for every transaction and closed right after it; so a
+// retransmission needs nothing more than the next transaction. The connect probes the stored
+// address within the time-out first; a transaction's link is opened by the library alone,
+// which waits for it no longer than the same time-out (its response time-out), saving a
+// second connection per transaction. The time-out number counts milliseconds.
 class TcpTransport : public ModbusTransport
 {
 public:
     using ModbusTransport::ModbusTransport;
 
     ConnectionType type() const override { return ConnectionType::Tcp; }
-    bool beginTransaction() override { return reconnect(); }
+    bool beginTransaction() override;
     void endTransaction() override;
     bool prepareRetransmission() override { return true; }
 
@@ -22,6 +24,9 @@ public:
     bool open(const QString &address, int port, int timeoutNumber);
     // Probes the stored address and opens the link.
     bool reconnect();
+
+private:
+    bool connectLink();
 };
 
 #endif // TCPTRANSPORT_H
