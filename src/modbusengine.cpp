@@ -498,7 +498,7 @@ QByteArray ModbusEngine::transferRegisters(const RegisterRequest &request, bool 
                                            unsigned attempt, bool *retry)
 {
     *retry = false;
-    if (!m_transport->beginTransaction())
+    if (!m_transport->beginTransaction(ModbusTransport::Reach::Probed))
         return error("ERR_SOCKET_CONN");
     const int count = request.layout.registerCount();
     const int result = registerCall(m_link.modbusCtx, request.regAddr, count, request.layout.regSize == 16,
@@ -603,7 +603,7 @@ QString ModbusEngine::tableTransaction(const TableRequest &request, bool writing
         return errorText("ERR_NOT_CONNECTED");
     if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
         return errorText("ERR_INPUT_PARAMS");
-    if (!m_transport->beginTransaction())
+    if (!m_transport->beginTransaction(ModbusTransport::Reach::Direct))
         return errorText("ERR_SOCKET_CONN");
     const quint64 first = trafficRecorder().next();
     const int result = tableCall(m_link.modbusCtx, request, writing, &outcome->regs);
@@ -659,7 +659,7 @@ QByteArray ModbusEngine::identifySlave(unsigned attempt)
         // Checked on every exchange: a serial retry works on a context opened anew.
         if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
             return error("ERR_INPUT_PARAMS");
-        if (!m_transport->beginTransaction())
+        if (!m_transport->beginTransaction(ModbusTransport::Reach::Probed))
             return error("ERR_SOCKET_CONN");
         if (firstExchange)
             elapsed.start();

@@ -12,9 +12,9 @@
 
 using namespace QModBus0;
 
-bool TcpTransport::beginTransaction()
+bool TcpTransport::beginTransaction(Reach reach)
 {
-    return connectLink();
+    return reach == Reach::Probed ? reconnect() : connectLink();
 }
 
 void TcpTransport::endTransaction()

@@ -6,17 +6,17 @@
 #include <QString>
 
 // Modbus TCP. The link is opened for every transaction and closed right after it; so a
-// retransmission needs nothing more than the next transaction. The connect probes the stored
-// address within the time-out first; a transaction's link is opened by the library alone,
-// which waits for it no longer than the same time-out (its response time-out), saving a
-// second connection per transaction. The time-out number counts milliseconds.
+// retransmission needs nothing more than the next transaction. A probe finds the stored address
+// within the time-out before the connect and before each transaction of the original device
+// functions; the data-table functions open the link with the library alone, which waits no
+// longer than the same time-out. The time-out number counts milliseconds.
 class TcpTransport : public ModbusTransport
 {
 public:
     using ModbusTransport::ModbusTransport;
 
     ConnectionType type() const override { return ConnectionType::Tcp; }
-    bool beginTransaction() override;
+    bool beginTransaction(Reach reach) override;
     void endTransaction() override;
     bool prepareRetransmission() override { return true; }
 
