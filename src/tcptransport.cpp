@@ -25,7 +25,13 @@ void TcpTransport::endTransaction()
 bool TcpTransport::open(const QString &address, int port, int timeoutNumber)
 {
     m_link.release();
-    m_link.modbusCtx = modbus_new_tcp(address.toLatin1().constData(), port);
+    // Looked up once, here: a transaction must not wait for a name server under the device lock.
+    const QString numeric = TcpProbe::numericAddress(address);
+    if (numeric.isEmpty()) {
+        qWarning() << "Modbus TCP: no address for" << address;
+        return false;
+    }
+    m_link.modbusCtx = modbus_new_tcp(numeric.toLatin1().constData(), port);
     if (!m_link.modbusCtx)
         return false;
     m_link.setResponseTimeout(ModbusTimeouts::tcpMs(timeoutNumber));
@@ -41,7 +47,7 @@ bool TcpTransport::reconnect()
 
     if (!TcpProbe::reachable(address, port, ModbusTimeouts::tcpMs(timeout)))
         return false;
-    // The library may still fail where the probe got through (it takes IPv4 addresses only).
+    // The library may still fail where the probe got through.
     return connectLink();
 }
 
