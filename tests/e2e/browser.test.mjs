@@ -120,13 +120,18 @@ describe('Vexo in the browser', () => {
     await page.fill('#conn-slave', '1');
     await page.fill('#conn-timeout', '500');
     await page.fill('#conn-port', '1');
-    for (const [address, text] of [['999.1.1.1', /"999\.1\.1\.1" is not an IPv4 address/], ['plc.example', /cannot look up the name "plc\.example"/]]) {
+    for (const [address, text] of [['999.1.1.1', /"999\.1\.1\.1" is neither an IP address nor a host name/], ['plc_7', /"plc_7" is neither/]]) {
       await page.fill('#conn-ip', address);
       await page.click('#conn-connect');
       assert.match(await status('#conn-status').textContent(), text);
       assert.equal(await page.getAttribute('#conn-ip', 'aria-invalid'), 'true');
     }
     // A port that nobody listens on: the devsim port plus one would be a guess, so use port 1.
+    // A host name goes to Vexo as typed.
+    await page.fill('#conn-ip', 'localhost');
+    await page.click('#conn-connect');
+    await page.waitForSelector('#conn-status.status-error:not(:has(.spinner))', WAIT);
+    assert.match(await status('#conn-status').textContent(), /connection to localhost, port 1\./);
     await page.fill('#conn-ip', '127.0.0.1');
     await page.click('#conn-connect');
     await page.waitForSelector('#conn-status.status-error:not(:has(.spinner))', WAIT);

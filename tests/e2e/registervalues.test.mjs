@@ -287,7 +287,7 @@ test('CSV: what is exported loads back; older lists and semicolon lists load too
   for (const [file, error] of table) assert.equal(R.parseCsv(file).error, error, file);
 });
 
-test('device addresses: plain IPv4 only, since the Modbus library looks up no names', () => {
+test('device addresses: IPv4 in its plain form, IPv6 and host names', () => {
   // [typed, result]
   const table = [
     [' 127.0.0.1 ', { address: '127.0.0.1' }],
@@ -298,10 +298,15 @@ test('device addresses: plain IPv4 only, since the Modbus library looks up no na
     ['256.0.0.1', { problem: 'conn.badIp' }],
     ['1.2.3', { problem: 'conn.badIp' }],
     ['127.1', { problem: 'conn.badIp' }],
-    ['::1', { problem: 'conn.badIp' }],
     ['', { problem: 'conn.badIp' }],
-    ['plc-7.example', { problem: 'conn.hostName' }],
-    ['localhost', { problem: 'conn.hostName' }],
+    ['::1', { address: '::1' }],
+    ['[FD00::10]', { address: 'fd00::10' }],
+    ['1::2::3', { problem: 'conn.badIp' }],
+    ['plc-7.example', { address: 'plc-7.example' }],
+    ['localhost', { address: 'localhost' }],
+    ['-plc.example', { problem: 'conn.badIp' }],
+    ['plc_7', { problem: 'conn.badIp' }],
+    ['a'.repeat(64) + '.example', { problem: 'conn.badIp' }],
   ];
   for (const [typed, result] of table) assert.deepEqual(A.parseDeviceAddress(typed), result, typed);
 });
