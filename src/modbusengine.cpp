@@ -152,16 +152,13 @@ bool hasAll(const t_GetArray &params, std::initializer_list<const char *> names)
 // regs (bits as 0 and 1).
 int tableCall(modbus_t *ctx, const TableRequest &request, bool writing, QVector<quint16> *regs)
 {
-    constexpr int writeSingleCoil = 5;
-    constexpr int writeSingleRegister = 6;
-    constexpr int writeMultipleCoils = 15;
     if (writing) {
         switch (request.fc) {
-        case writeSingleCoil:
+        case TableRequest::writeSingleCoil:
             return modbus_write_bit(ctx, request.addr, request.bits.at(0));
-        case writeSingleRegister:
+        case TableRequest::writeSingleRegister:
             return modbus_write_register(ctx, request.addr, request.registers.at(0));
-        case writeMultipleCoils:
+        case TableRequest::writeMultipleCoils:
             return modbus_write_bits(ctx, request.addr, request.items, request.bits.constData());
         default:
             return modbus_write_registers(ctx, request.addr, request.items, request.registers.constData());
@@ -501,7 +498,7 @@ QByteArray ModbusEngine::transferRegisters(const RegisterRequest &request, bool 
                                            unsigned attempt, bool *retry)
 {
     *retry = false;
-    if (!m_transport->beginTransaction())
+    if (!m_transport->beginTransaction(ModbusTransport::Reach::Probed))
         return error("ERR_SOCKET_CONN");
     const int count = request.layout.registerCount();
     const int result = registerCall(m_link.modbusCtx, request.regAddr, count, request.layout.regSize == 16,
@@ -606,7 +603,7 @@ QString ModbusEngine::tableTransaction(const TableRequest &request, bool writing
         return errorText("ERR_NOT_CONNECTED");
     if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
         return errorText("ERR_INPUT_PARAMS");
-    if (!m_transport->beginTransaction())
+    if (!m_transport->beginTransaction(ModbusTransport::Reach::Direct))
         return errorText("ERR_SOCKET_CONN");
     const quint64 first = trafficRecorder().next();
     const int result = tableCall(m_link.modbusCtx, request, writing, &outcome->regs);
@@ -662,7 +659,7 @@ QByteArray ModbusEngine::identifySlave(unsigned attempt)
         // Checked on every exchange: a serial retry works on a context opened anew.
         if (modbus_set_slave(m_link.modbusCtx, slaveId) == -1)
             return error("ERR_INPUT_PARAMS");
-        if (!m_transport->beginTransaction())
+        if (!m_transport->beginTransaction(ModbusTransport::Reach::Probed))
             return error("ERR_SOCKET_CONN");
         if (firstExchange)
             elapsed.start();

@@ -41,9 +41,19 @@ public:
     {}
     virtual ~ModbusTransport() = default;
 
+    // How a transaction's link is reached. The device functions of the original set probe the
+    // stored address before every transaction, as they always have; the data-table functions and
+    // polling let the library's own connect find out, which waits no longer than the same
+    // time-out and spares the device a second connection.
+    enum class Reach
+    {
+        Probed,
+        Direct
+    };
+
     virtual ConnectionType type() const = 0;
     // Readies the link for one transaction: false when the device cannot be reached.
-    virtual bool beginTransaction() = 0;
+    virtual bool beginTransaction(Reach reach) = 0;
     // Called right after every transaction, whatever its result.
     virtual void endTransaction() = 0;
     // Whether a failed transaction may be sent again, after doing what that needs.

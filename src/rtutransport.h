@@ -14,7 +14,7 @@ public:
     using ModbusTransport::ModbusTransport;
 
     ConnectionType type() const override { return ConnectionType::Serial; }
-    bool beginTransaction() override { return true; }
+    bool beginTransaction(Reach) override { return true; }
     void endTransaction() override {}
     bool prepareRetransmission() override;
 

@@ -5,14 +5,6 @@
 namespace {
 constexpr qint64 maxAddress = 65535;
 constexpr qint64 maxSlave = 247;
-constexpr int readCoils = 1;
-constexpr int readDiscreteInputs = 2;
-constexpr int readHoldingRegisters = 3;
-constexpr int readInputRegisters = 4;
-constexpr int writeSingleCoil = 5;
-constexpr int writeSingleRegister = 6;
-constexpr int writeMultipleCoils = 15;
-constexpr int writeMultipleRegisters = 16;
 
 const QString inputError = QStringLiteral("Input parameters error!");
 const QString tooMany = QStringLiteral("Too many registers");

@@ -22,6 +22,16 @@ public:
         Holding
     };
 
+    // The function codes of the tables.
+    static constexpr int readCoils = 1;
+    static constexpr int readDiscreteInputs = 2;
+    static constexpr int readHoldingRegisters = 3;
+    static constexpr int readInputRegisters = 4;
+    static constexpr int writeSingleCoil = 5;
+    static constexpr int writeSingleRegister = 6;
+    static constexpr int writeMultipleCoils = 15;
+    static constexpr int writeMultipleRegisters = 16;
+
     // Items one transaction carries at most.
     static constexpr int maxReadBits = 2000;
     static constexpr int maxReadRegisters = 125;

@@ -12,6 +12,11 @@
 
 using namespace QModBus0;
 
+bool TcpTransport::beginTransaction(Reach reach)
+{
+    return reach == Reach::Probed ? reconnect() : connectLink();
+}
+
 void TcpTransport::endTransaction()
 {
     modbus_close(m_link.modbusCtx);
@@ -20,7 +25,13 @@ void TcpTransport::endTransaction()
 bool TcpTransport::open(const QString &address, int port, int timeoutNumber)
 {
     m_link.release();
-    m_link.modbusCtx = modbus_new_tcp(address.toLatin1().constData(), port);
+    // Looked up once, here: a transaction must not wait for a name server under the device lock.
+    const QString numeric = TcpProbe::numericAddress(address);
+    if (numeric.isEmpty()) {
+        qWarning() << "Modbus TCP: no address for" << address;
+        return false;
+    }
+    m_link.modbusCtx = modbus_new_tcp(numeric.toLatin1().constData(), port);
     if (!m_link.modbusCtx)
         return false;
     m_link.setResponseTimeout(ModbusTimeouts::tcpMs(timeoutNumber));
@@ -36,10 +47,15 @@ bool TcpTransport::reconnect()
 
     if (!TcpProbe::reachable(address, port, ModbusTimeouts::tcpMs(timeout)))
         return false;
-    // The library may still fail where the probe got through (it takes IPv4 addresses only).
+    // The library may still fail where the probe got through.
+    return connectLink();
+}
+
+bool TcpTransport::connectLink()
+{
     if (modbus_connect(m_link.modbusCtx) == -1) {
         const int failure = errno;
-        qWarning() << "Modbus TCP connect failed after the probe:" << modbus_strerror(failure);
+        qWarning() << "Modbus TCP connect failed:" << modbus_strerror(failure);
         return false;
     }
     return true;

@@ -5,16 +5,18 @@
 
 #include <QString>
 
-// Modbus TCP. The link is opened for every transaction, after a probe has found the stored
-// address within the time-out, and closed right after it; so a retransmission needs nothing
-// more than the next transaction. The time-out number counts milliseconds.
+// Modbus TCP. The link is opened for every transaction and closed right after it; so a
+// retransmission needs nothing more than the next transaction. A probe finds the stored address
+// within the time-out before the connect and before each transaction of the original device
+// functions; the data-table functions open the link with the library alone, which waits no
+// longer than the same time-out. The time-out number counts milliseconds.
 class TcpTransport : public ModbusTransport
 {
 public:
     using ModbusTransport::ModbusTransport;
 
     ConnectionType type() const override { return ConnectionType::Tcp; }
-    bool beginTransaction() override { return reconnect(); }
+    bool beginTransaction(Reach reach) override;
     void endTransaction() override;
     bool prepareRetransmission() override { return true; }
 
@@ -22,6 +24,9 @@ public:
     bool open(const QString &address, int port, int timeoutNumber);
     // Probes the stored address and opens the link.
     bool reconnect();
+
+private:
+    bool connectLink();
 };
 
 #endif // TCPTRANSPORT_H

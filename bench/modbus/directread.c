@@ -1,9 +1,11 @@
 /* A plain libmodbus master for comparison: times reads of one data table.
- *   directread tcp HOST PORT ADDRESS COUNT ITERATIONS [fresh] [fc=N]
- *   directread rtu DEVICE BAUD ADDRESS COUNT ITERATIONS [fc=N]
+ *   directread tcp HOST PORT ADDRESS COUNT ITERATIONS [fresh] [fc=N] [pause=MS]
+ *   directread rtu DEVICE BAUD ADDRESS COUNT ITERATIONS [fc=N] [pause=MS]
  * "fresh" opens a new TCP connection for every read, as the gateway does. fc picks the
  * read function: 1 coils, 2 discrete inputs, 3 holding registers (the default), 4 input
- * registers. Prints the median and the minimum time of one read in microseconds. */
+ * registers. pause sleeps MS milliseconds before each read, untimed, as the gateway's legacy
+ * read does: a machine idle that long answers the next read more slowly than a busy one.
+ * Prints the median and the minimum time of one read in microseconds. */
 #include <errno.h>
 #include <modbus.h>
 #include <stdio.h>
@@ -50,12 +52,14 @@ int main(int argc, char **argv)
     }
     const int tcp = strcmp(argv[1], "tcp") == 0;
     const int address = atoi(argv[4]), count = atoi(argv[5]), iterations = atoi(argv[6]);
-    int fresh = 0, fc = 3;
+    int fresh = 0, fc = 3, pauseMs = 0;
     for (int i = 7; i < argc; ++i) {
         if (strcmp(argv[i], "fresh") == 0)
             fresh = tcp;
         else if (strncmp(argv[i], "fc=", 3) == 0)
             fc = atoi(argv[i] + 3);
+        else if (strncmp(argv[i], "pause=", 6) == 0)
+            pauseMs = atoi(argv[i] + 6);
     }
     const int maxCount = fc <= 2 ? MODBUS_MAX_READ_BITS : MODBUS_MAX_READ_REGISTERS;
     if (fc < 1 || fc > 4 || count < 1 || count > maxCount || iterations < 1) {
@@ -69,6 +73,10 @@ int main(int argc, char **argv)
     }
     double *times = calloc((size_t)iterations, sizeof *times);
     for (int i = 0; i < iterations; ++i) {
+        if (pauseMs > 0) {
+            const struct timespec pause = {pauseMs / 1000, (pauseMs % 1000) * 1000000L};
+            nanosleep(&pause, NULL);
+        }
         const double start = now_us();
         if (fresh && i > 0) {
             modbus_close(ctx);

@@ -186,7 +186,8 @@ modbus_t *modbus_new_rtu(const char *device, int baud, char parity, int dataBits
 
 modbus_t *modbus_new_tcp(const char *address, int port)
 {
-    return ::modbus_new_tcp(address, port);
+    // The protocol-independent form also takes IPv6 addresses; numeric addresses are not looked up.
+    return ::modbus_new_tcp_pi(address, QByteArray::number(port).constData());
 }
 
 int modbus_connect(modbus_t *ctx)

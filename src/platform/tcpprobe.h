@@ -11,6 +11,9 @@ class TcpProbe
 {
 public:
     static bool reachable(const QString &address, quint16 port, int timeoutMs);
+    // The numeric address of a host name (an IPv4 address preferred), or of a numeric address
+    // itself; empty when the name does not resolve. Blocks while the system looks it up.
+    static QString numericAddress(const QString &host);
 };
 
 #endif // TCPPROBE_H

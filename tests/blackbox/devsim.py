@@ -59,6 +59,12 @@ class Devsim(_StoppedOnExit):
         with self._lock:
             return sum(1 for l in self.lines if l.startswith(prefix))
 
+    def requests(self):
+        """The request lines logged so far, oldest first."""
+        self.request_count()  # lets the last line arrive
+        with self._lock:
+            return [l for l in self.lines if l.startswith("request function=")]
+
     def set_fault(self, mode, delay_ms=0):
         new = self.control + ".new"
         with open(new, "w") as f:

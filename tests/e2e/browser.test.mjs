@@ -34,12 +34,13 @@ describe('Vexo in the browser', () => {
   const cell = (address, column) => page.locator('#reg-body tr').filter({ has: page.locator(`th:text-is("${address}")`) }).locator('td').nth(column);
   const values = () => page.locator('#reg-body .value').allTextContents();
 
-  async function setReadForm({ addr, count, type = 'int', regSize = '16', valSize, prec }) {
+  // table: coils, discrete, input, holding or holding32 (32-bit registers).
+  async function setReadForm({ addr, count, table = 'holding', type = 'int16', order = 'ABCD', prec }) {
+    await page.selectOption('#reg-table', table);
+    if (await page.isEnabled('#reg-type')) await page.selectOption('#reg-type', type);
+    if (await page.isEnabled('#reg-order')) await page.selectOption('#reg-order', order);
     await page.fill('#reg-addr', String(addr));
     await page.fill('#reg-count', String(count));
-    await page.selectOption('#reg-type', type);
-    await page.selectOption('#reg-regsize', regSize);
-    if (valSize && (await page.isEnabled('#reg-valsize'))) await page.selectOption('#reg-valsize', valSize);
     if (prec !== undefined && (await page.isEnabled('#reg-prec'))) await page.fill('#reg-prec', String(prec));
   }
 
@@ -66,13 +67,15 @@ describe('Vexo in the browser', () => {
   }
 
   // What the device holds, asked through Vexo apart from the page.
-  async function deviceHolds(addr, count) {
-    return (await fetch(vexo.url(`/ajax.html?func=readRegisters&regAddr=${addr}&valuesCnt=${count}`))).text();
+  async function deviceHolds(addr, count, table = 'holding', type = 'int16') {
+    const typed = table === 'coils' ? '' : `&type=${type}`;
+    const reply = await (await fetch(vexo.url(`/ajax.html?func=readTable&table=${table}&addr=${addr}&count=${count}${typed}`))).json();
+    return reply.values;
   }
 
   test('the shell lists the installed modules, shows the version and switches language', async () => {
     const tabs = await page.locator('[role="tab"]').allTextContents();
-    assert.deepEqual(tabs, ['Connection', 'Registers', 'Identify', 'Updates', 'Support', 'About', 'Broker']);
+    assert.deepEqual(tabs, ['Connection', 'Registers', 'Polling', 'Traffic', 'Identify', 'Updates', 'Support', 'About', 'Broker']);
     await page.waitForFunction(() => document.getElementById('app-version').textContent.startsWith('v'), null, WAIT);
     assert.match(await page.textContent('#app-version'), /^v\d+\.\d+\.\d+$/);
     assert.equal(await page.textContent('#conn-text'), 'Not connected');
@@ -117,13 +120,18 @@ describe('Vexo in the browser', () => {
     await page.fill('#conn-slave', '1');
     await page.fill('#conn-timeout', '500');
     await page.fill('#conn-port', '1');
-    for (const [address, text] of [['999.1.1.1', /"999\.1\.1\.1" is not an IPv4 address/], ['plc.example', /cannot look up the name "plc\.example"/]]) {
+    for (const [address, text] of [['999.1.1.1', /"999\.1\.1\.1" is neither an IP address nor a host name/], ['plc_7', /"plc_7" is neither/]]) {
       await page.fill('#conn-ip', address);
       await page.click('#conn-connect');
       assert.match(await status('#conn-status').textContent(), text);
       assert.equal(await page.getAttribute('#conn-ip', 'aria-invalid'), 'true');
     }
     // A port that nobody listens on: the devsim port plus one would be a guess, so use port 1.
+    // A host name goes to Vexo as typed.
+    await page.fill('#conn-ip', 'localhost');
+    await page.click('#conn-connect');
+    await page.waitForSelector('#conn-status.status-error:not(:has(.spinner))', WAIT);
+    assert.match(await status('#conn-status').textContent(), /connection to localhost, port 1\./);
     await page.fill('#conn-ip', '127.0.0.1');
     await page.click('#conn-connect');
     await page.waitForSelector('#conn-status.status-error:not(:has(.spinner))', WAIT);
@@ -158,57 +166,90 @@ describe('Vexo in the browser', () => {
     assert.equal(await page.inputValue('#conn-port'), String(devsim.port));
   });
 
-  test('every value layout the page offers shows what the device holds, from one transaction per read', async () => {
+  test('every table, value type and byte order shows what the device holds, from one transaction per read', async () => {
     await page.click('#tab-registers');
-    // type/register size/value size: reads of [address, the values shown from there].
-    const expected = {
-      'int/16/16': [[0, '1234', '-1']],
-      'int/16/32': [[10, '-100000']],
-      'uint/16/16': [[0, '1234', '65535']],
-      'uint/16/32': [[10, '4294867296']],
-      'long/16/32': [[6, '65536']],
-      'float1234/16/32': [[4, '12.50']],
-      'float4321/16/32': [[2, '12.5'], [12, 'NaN']],
-      'int/32/32': [[5000, '123456789'], [5002, '-1']],
-      'uint/32/32': [[5000, '123456789', '1095237632', '4294967295']],
-      'long/32/32': [[5000, '123456789'], [5002, '4294967295']],
-      'float1234/32/32': [[5003, '12.5']],
-      'float4321/32/32': [[5001, '12.50']],
+    // The simulator's input registers hold each type; a float's bits read as an integer of
+    // the same order: 123.456f is 0x42F6E979, 3.141592653589793 is 0x400921FB54442D18.
+    const f32 = '1123477881';
+    const f64 = '4614256656552045848';
+    // type/order: reads of [address, count, the values shown from there].
+    const input = {
+      'int16/ABCD': [[0, 1, '-1'], [2, 1, '-12345']], 'int16/BADC': [[3, 1, '-12345']],
+      'uint16/ABCD': [[1, 1, '40000']], 'uint16/BADC': [[3, 1, '53191']],
+      'int32/ABCD': [[4, 1, '-123456789']], 'int32/CDAB': [[10, 1, f32]], 'int32/BADC': [[12, 1, f32]], 'int32/DCBA': [[14, 1, f32]],
+      'uint32/ABCD': [[6, 1, '4000000000']], 'uint32/CDAB': [[10, 1, f32]], 'uint32/BADC': [[12, 1, f32]], 'uint32/DCBA': [[14, 1, f32]],
+      'float32/ABCD': [[8, 1, '123.456']], 'float32/CDAB': [[10, 1, '123.456']], 'float32/BADC': [[12, 1, '123.456']], 'float32/DCBA': [[14, 1, '123.456']],
+      'int64/ABCD': [[16, 1, '-1234567890123456789']], 'int64/CDAB': [[28, 1, f64]], 'int64/BADC': [[32, 1, f64]], 'int64/DCBA': [[36, 1, f64]],
+      'uint64/ABCD': [[20, 1, '12345678901234567890']], 'uint64/CDAB': [[28, 1, f64]], 'uint64/BADC': [[32, 1, f64]], 'uint64/DCBA': [[36, 1, f64]],
+      'float64/ABCD': [[24, 1, '3.141592653589793']], 'float64/CDAB': [[28, 1, '3.141592653589793']],
+      'float64/BADC': [[32, 1, '3.141592653589793']], 'float64/DCBA': [[36, 1, '3.141592653589793']],
+      'ascii/ABCD': [[40, 6, 'Vexo devsim']], 'ascii/BADC': [[46, 6, 'Vexo devsim']],
     };
-    const offered = [];
     const options = (id) => page.locator(`${id} option`).evaluateAll((list) => list.map((o) => o.value));
+    const offered = [];
+    await page.selectOption('#reg-table', 'input');
     for (const type of await options('#reg-type')) {
-      for (const regSize of await options('#reg-regsize')) {
-        await page.selectOption('#reg-type', type);
-        await page.selectOption('#reg-regsize', regSize);
-        const sizes = (await page.isEnabled('#reg-valsize')) ? await options('#reg-valsize') : [await page.inputValue('#reg-valsize')];
-        for (const valSize of sizes) {
-          const key = `${type}/${regSize}/${valSize}`;
-          offered.push(key);
-          assert.ok(expected[key], `${key} is offered but not checked`);
-          for (const [addr, ...shown] of expected[key]) {
-            const before = devsim.requests();
-            await read({ addr, count: shown.length, type, regSize, valSize });
-            assert.deepEqual(await values(), shown, `${key} at ${addr}`);
-            assert.equal(devsim.requests() - before, 1, `${key}: one device transaction per read`);
-          }
-        }
-      }
+      await page.selectOption('#reg-type', type);
+      for (const order of await options('#reg-order')) offered.push(`${type}/${order}`);
     }
-    assert.deepEqual(offered.sort(), Object.keys(expected).sort());
+    assert.deepEqual(offered.sort(), Object.keys(input).sort(), 'every type and order offered is checked');
+    // The other tables: [table, type, order, address, count, values].
+    const reads = Object.entries(input).flatMap(([key, list]) => list.map(([addr, count, ...shown]) => ['input', ...key.split('/'), addr, count, shown]));
+    reads.push(
+      ['coils', 'bit', 'ABCD', 0, 16, [...'1010010100111100']],
+      ['discrete', 'bit', 'ABCD', 0, 16, [...'1100101011110000']],
+      ['holding', 'int16', 'ABCD', 0, 2, ['1234', '-1']],
+      ['holding', 'uint16', 'ABCD', 1, 1, ['65535']],
+      ['holding', 'float32', 'ABCD', 2, 1, ['12.5']],
+      ['holding', 'float32', 'CDAB', 4, 1, ['12.5']],
+      ['holding', 'uint32', 'ABCD', 6, 1, ['65536']],
+      ['holding', 'int32', 'CDAB', 10, 1, ['-100000']],
+      ['holding', 'float32', 'ABCD', 12, 1, ['NaN']],
+      ['holding32', 'int32', 'ABCD', 5000, 3, ['123456789', '1095237632', '-1']],
+      ['holding32', 'uint32', 'ABCD', 5002, 1, ['4294967295']],
+      ['holding32', 'float32', 'ABCD', 5001, 1, ['12.50']],
+      ['holding32', 'float32', 'CDAB', 5003, 1, ['12.5']],
+    );
+    for (const [table, type, order, addr, count, shown] of reads) {
+      const before = devsim.requests();
+      await read({ table, type, order, addr, count });
+      assert.deepEqual(await values(), shown, `${table} ${type} ${order} at ${addr}`);
+      assert.equal(devsim.requests() - before, 1, `${table} ${type} ${order}: one device transaction per read`);
+    }
 
-    // The raw registers beside the values come from the same read.
-    await read({ addr: 5000, count: 1, type: 'uint', regSize: '32' });
-    assert.equal(await cell(5000, 1).textContent(), '0x075B 0xCD15');
-    await read({ addr: 2, count: 1, type: 'float4321', regSize: '16' });
-    assert.equal(await cell(2, 1).textContent(), '0x4148 0x0000');
-    // Decimals apply where Vexo prints a fixed number of them, and say so elsewhere.
+    // Hexadecimal and binary come from the registers of the same read; Vexo says which
+    // function it used and how fast the device answered.
+    await read({ table: 'input', type: 'float32', order: 'CDAB', addr: 10, count: 1 });
+    assert.match(await status('#reg-status').textContent(), /1 value\(s\) read at .* with function 04\. The device answered in \d+\.\d\d ms\./);
+    assert.equal(await cell(10, 1).textContent(), '0xE979 0x42F6');
+    await page.selectOption('#reg-view', 'hex');
+    assert.deepEqual(await values(), ['0x42F6E979']);
+    await page.selectOption('#reg-view', 'bin');
+    assert.deepEqual(await values(), ['01000010 11110110 11101001 01111001']);
+    await page.selectOption('#reg-view', 'dec');
+    // 32-bit registers print floats of one layout with a fixed number of decimals.
+    await read({ table: 'holding32', type: 'float32', order: 'ABCD', addr: 5001, count: 1, prec: 3 });
+    assert.deepEqual(await values(), ['12.500']);
+    await page.selectOption('#reg-order', 'CDAB');
     assert.equal(await page.isEnabled('#reg-prec'), false);
     assert.match(await page.textContent('#reg-prec-hint'), /6 significant digits/);
-    await read({ addr: 4, count: 1, type: 'float1234', prec: 3 });
-    assert.equal(await cell(4, 0).textContent(), '12.500');
 
-    await read({ addr: 0, count: 10, type: 'int', valSize: '16' });
+    // Addresses from 1 and in Modicon notation, shown and typed; hexadecimal typed.
+    await page.selectOption('#reg-notation', 'modicon');
+    await read({ table: 'input', type: 'float32', order: 'ABCD', addr: '30009', count: 1 });
+    assert.deepEqual(await values(), ['123.456']);
+    assert.equal(await page.textContent('#reg-body th'), '30009');
+    await read({ table: 'input', type: 'float32', order: 'ABCD', addr: '40009', count: 1 });
+    assert.match(await status('#reg-status').textContent(), /"40009" is a Modicon number of the table Holding registers/);
+    assert.equal(await page.getAttribute('#reg-addr', 'aria-invalid'), 'true');
+    await page.selectOption('#reg-notation', 'one');
+    await read({ table: 'coils', addr: '0x3', count: 1 });
+    assert.equal(await page.textContent('#reg-body th'), '3');
+    assert.deepEqual(await values(), ['1'], 'coil 3 counted from 1 is protocol address 2');
+    await page.selectOption('#reg-notation', 'zero');
+    assert.equal(await page.textContent('#reg-body th'), '2');
+
+    await read({ table: 'holding', type: 'int16', addr: 0, count: 10 });
     assert.equal(await cell(1, 1).textContent(), '0xFFFF');
     assert.equal(await cell(1, 2).textContent(), '65535');
     await screenshot(page, '02-registers');
@@ -216,7 +257,7 @@ describe('Vexo in the browser', () => {
   });
 
   test('writes typed values and loaded lists exactly at their addresses, shown before sending', async () => {
-    await setReadForm({ addr: 100, count: 3, type: 'int', valSize: '16' });
+    await setReadForm({ addr: 100, count: 3 });
     await page.fill('#reg-waddr', '100');
     await page.fill('#reg-wvalues', '11, x, 70000');
     const refused = await page.textContent('#reg-wplan');
@@ -229,9 +270,48 @@ describe('Vexo in the browser', () => {
     assert.match(await page.textContent('#reg-wplan'), /1 request\(s\).*100–102: 11; -12; 13/);
     await write(100, '11 -12 13');
     const written = await status('#reg-write-status').textContent();
-    assert.match(written, /3 value\(s\) written at 100–102\. Read back: every register holds what was written\./);
+    assert.match(written, /3 value\(s\) written at 100–102 with function 16\. Read back: every register holds what was written\./);
     assert.match(written, /Values successfully sent\./);
-    assert.equal(await deviceHolds(100, 3), '[11,-12,13]');
+    assert.deepEqual(await deviceHolds(100, 3), [11, -12, 13]);
+    // One register goes with function 06, unless 16 is asked for.
+    await write(100, '0x7FFF');
+    assert.match(await status('#reg-write-status').textContent(), /written at 100 with function 06\. Read back: every register/);
+    await page.check('#reg-wmultiple');
+    await write(101, '-1');
+    assert.match(await status('#reg-write-status').textContent(), /written at 101 with function 16\./);
+    await page.uncheck('#reg-wmultiple');
+    assert.deepEqual(await deviceHolds(100, 2), [32767, -1]);
+
+    // Every digit of a 64-bit integer, a float given by its bits in another byte order, a text.
+    await setReadForm({ addr: 120, count: 1, type: 'int64' });
+    await write(120, '-9223372036854775807');
+    assert.match(await status('#reg-write-status').textContent(), /written at 120–123 with function 16\. Read back: every register/);
+    assert.deepEqual(await deviceHolds(120, 1, 'holding', 'int64'), ['-9223372036854775807']);
+    await setReadForm({ addr: 130, count: 1, type: 'float32', order: 'DCBA' });
+    await page.fill('#reg-waddr', '130');
+    await page.fill('#reg-wvalues', '0x41480000');
+    assert.match(await page.textContent('#reg-wplan'), /130–131: 12\.5/);
+    await write(130, '0x41480000');
+    assert.deepEqual(await deviceHolds(130, 2), [0, 0x4841]);
+    await setReadForm({ addr: 140, count: 3, type: 'ascii', order: 'BADC' });
+    await write(140, 'Vexo!');
+    assert.match(await status('#reg-write-status').textContent(), /written at 140–142 .*Read back: every register/);
+    await read();
+    assert.deepEqual(await values(), ['Vexo!']);
+
+    // Coils: one with function 05, several with 15; the read-only tables cannot be written.
+    await setReadForm({ table: 'coils', addr: 100, count: 3 });
+    await write(100, '1');
+    assert.match(await status('#reg-write-status').textContent(), /written at 100 with function 05\. Read back: every register/);
+    await write(101, '1 0 1 x');
+    assert.match(await page.textContent('#reg-wplan'), /Value 4 \("x"\) must be 0 or 1/);
+    await write(101, '1 0 1');
+    assert.match(await status('#reg-write-status').textContent(), /written at 101–103 with function 15\./);
+    assert.deepEqual(await deviceHolds(100, 4, 'coils'), [1, 1, 0, 1]);
+    await page.selectOption('#reg-table', 'input');
+    assert.match(await page.textContent('#reg-wreadonly'), /Input registers can only be read/);
+    assert.equal(await page.isDisabled('#reg-write'), true);
+    await setReadForm({ addr: 300, count: 6 });
 
     // A list with a gap: each value goes to its own address, one request per run.
     await loadList('gap.csv', 'address,value\r\n300,11\r\n305,22\r\n301,33\r\n');
@@ -239,33 +319,33 @@ describe('Vexo in the browser', () => {
     const plan = await page.locator('#reg-wplan li').allTextContents();
     assert.deepEqual(plan, ['300–301: 11; 33', '305: 22']);
     assert.match(await page.textContent('#reg-wplan'), /3 value\(s\) in 2 request\(s\)/);
-    assert.equal(await deviceHolds(300, 6), '[0,0,0,0,0,0]', 'nothing is sent before Write');
+    assert.deepEqual(await deviceHolds(300, 6), [0, 0, 0, 0, 0, 0], 'nothing is sent before Write');
     await page.click('#reg-write');
     await page.waitForSelector('#reg-write-status.status-ok', WAIT);
-    assert.match(await status('#reg-write-status').textContent(), /written at 300–301, 305\. Read back: every register/);
-    assert.equal(await deviceHolds(300, 6), '[11,33,0,0,0,22]');
+    assert.match(await status('#reg-write-status').textContent(), /written at 300–301, 305 with function 16, 06\. Read back: every register/);
+    assert.deepEqual(await deviceHolds(300, 6), [11, 33, 0, 0, 0, 22]);
 
     // Two values for one register: nothing is written.
     await loadList('twice.csv', 'address,value\r\n300,1\r\n300,2\r\n');
     assert.match(await page.textContent('#reg-wplan'), /Address 300 is given twice/);
     await page.click('#reg-write');
     assert.match(await status('#reg-write-status').textContent(), /Address 300 is given twice/);
-    assert.equal(await deviceHolds(300, 1), '[11]');
+    assert.deepEqual(await deviceHolds(300, 1), [11]);
     await page.click('#reg-wlist-drop');
     assert.equal(await page.isVisible('#reg-wvalues'), true);
   });
 
   test('in German a comma is the decimal mark, typed and in semicolon lists; nothing is cut', async () => {
     await page.selectOption('#lang-select', 'de');
-    await setReadForm({ addr: 210, count: 2, type: 'float4321' });
+    await setReadForm({ addr: 210, count: 2, type: 'float32' });
     await page.fill('#reg-wvalues', '12.5');
     assert.match(await page.textContent('#reg-wplan'), /Wert 1 \(„12\.5“\) hat das falsche Dezimalzeichen: Dezimalstellen mit „,“ schreiben, wie in 12,5/);
     await write(210, '12,5; -0,25');
-    assert.match(await status('#reg-write-status').textContent(), /geschrieben an 210–213\. Zurückgelesen: Jedes Register/);
+    assert.match(await status('#reg-write-status').textContent(), /geschrieben an 210–213 mit Funktion 16\. Zurückgelesen: Jedes Register/);
     await read();
     assert.deepEqual(await values(), ['12,5', '-0,25']);
     // Times as German readers write them.
-    assert.match(await status('#reg-status').textContent(), /um \d{2}:\d{2}:\d{2} gelesen/);
+    assert.match(await status('#reg-status').textContent(), /um \d{2}:\d{2}:\d{2} mit Funktion 03 gelesen/);
 
     await loadList('semicolons.csv', 'address;value\r\n220;2,5\r\n');
     assert.deepEqual(await page.locator('#reg-wplan li').allTextContents(), ['220–221: 2,5']);
@@ -280,7 +360,7 @@ describe('Vexo in the browser', () => {
   });
 
   test('polls and charts; a write with read-back while polling leaves the poll alone', async () => {
-    await setReadForm({ addr: 0, count: 10, type: 'int', valSize: '16' });
+    await setReadForm({ addr: 0, count: 10 });
     await page.fill('#reg-interval', '200');
     await page.click('#reg-poll');
     assert.equal(await page.getAttribute('#reg-poll', 'aria-pressed'), 'true');
@@ -290,7 +370,7 @@ describe('Vexo in the browser', () => {
 
     const samples = Number(await page.getAttribute('#reg-chart', 'data-samples'));
     await write(8, '43');
-    assert.match(await status('#reg-write-status').textContent(), /written at 8\. Read back: every register/);
+    assert.match(await status('#reg-write-status').textContent(), /written at 8 with function 06\. Read back: every register/);
     await page.waitForFunction(() => document.querySelector('#reg-body tr:nth-child(9) .value').textContent === '43', null, WAIT);
     assert.equal(await page.locator('#reg-body tr').count(), 10);
     assert.equal(await page.inputValue('#reg-addr'), '0');
@@ -300,7 +380,8 @@ describe('Vexo in the browser', () => {
 
     await page.waitForFunction((n) => Number(document.getElementById('reg-chart').dataset.samples) >= n + 3, samples, WAIT);
     assert.match(await page.textContent('#reg-chart-summary'), /Address 0: 1234, Address 1: -1/);
-    assert.match(await page.textContent('#reg-poll-info'), /^\d+ reads, 0 failed, every 200 ms$/);
+    // Vexo's own measure of the device's response times, not the browser's.
+    assert.match(await page.textContent('#reg-poll-info'), /^\d+ reads, 0 failed, every 200 ms · response \d+\.\d\d ms, average \d+\.\d\d ms$/);
     // The plot area (below the legend) really holds a line in the first series' colour.
     const coloured = await page.evaluate(() => {
       const c = document.getElementById('reg-chart');
@@ -314,6 +395,29 @@ describe('Vexo in the browser', () => {
       return blue;
     });
     assert.ok(coloured > 50, `only ${coloured} pixels of the first series colour`);
+
+    // Paused, the picture stands still while the samples go on; dragging across it zooms in
+    // on a time range; the picture can be saved.
+    const picture = () => page.evaluate(() => document.getElementById('reg-chart').toDataURL());
+    await page.click('#reg-chart-pause');
+    const still = await picture();
+    const pausedAt = Number(await page.getAttribute('#reg-chart', 'data-samples'));
+    await page.waitForFunction((n) => Number(document.getElementById('reg-chart').dataset.samples) >= n + 2, pausedAt, WAIT);
+    assert.equal(await picture(), still, 'a paused chart stands still');
+    await page.click('#reg-chart-pause');
+    await page.locator('#reg-chart').scrollIntoViewIfNeeded();
+    const box = await page.locator('#reg-chart').boundingBox();
+    await page.mouse.move(box.x + box.width * 0.4, box.y + box.height / 2);
+    await page.mouse.down();
+    await page.mouse.move(box.x + box.width * 0.8, box.y + box.height / 2, { steps: 4 });
+    await page.mouse.up();
+    const zoom = await page.evaluate(() => Object.assign({}, document.getElementById('reg-chart').dataset));
+    assert.ok(Number(zoom.zoomTo) > Number(zoom.zoomFrom), 'dragging zooms in on a time range');
+    await page.click('#reg-chart-unzoom');
+    assert.equal(await page.getAttribute('#reg-chart', 'data-zoom-from'), null);
+    const [png] = await Promise.all([page.waitForEvent('download', WAIT), page.click('#reg-chart-png')]);
+    assert.match(png.suggestedFilename(), /^vexo-chart-\d{8}-\d{6}\.png$/);
+    assert.deepEqual([...fs.readFileSync(await png.path()).subarray(0, 4)], [0x89, 0x50, 0x4e, 0x47]);
     await screenshot(page, '03-chart');
     assert.deepEqual(await accessibilityProblems(page), [], '03-chart');
   });
@@ -343,15 +447,16 @@ describe('Vexo in the browser', () => {
     // The read under way finishes before Read and the poll button are offered again.
     await page.waitForSelector('#reg-poll[aria-pressed="false"]:not([disabled])', WAIT);
     assert.equal(await page.isEnabled('#reg-read'), true);
-    assert.match(await page.textContent('#reg-poll-info'), /^Polling stopped after \d+ reads, \d+ failed\.$/);
+    assert.match(await page.textContent('#reg-poll-info'), /^Polling stopped after \d+ reads, \d+ failed\.( · response .*)?$/);
   });
 
   test('exports CSV and a PDF report with margins through the save endpoint', async () => {
-    await read({ addr: 0, count: 2, type: 'int', valSize: '16' });
+    await read({ addr: 0, count: 2 });
     const [csv] = await Promise.all([page.waitForEvent('download', WAIT), page.click('#reg-csv')]);
     assert.match(csv.suggestedFilename(), /^vexo-registers-\d{8}-\d{6}\.csv$/);
     const text = fs.readFileSync(await csv.path(), 'utf8');
-    assert.equal(text, 'address,type,register_size,value_size,value,raw_registers\r\n0,int,16,16,1234,0x04D2\r\n1,int,16,16,-1,0xFFFF\r\n');
+    assert.equal(text, 'address,table,register_size,type,order,value,raw_registers\r\n0,holding,16,int16,ABCD,1234,0x04D2\r\n' +
+      '1,holding,16,int16,ABCD,-1,0xFFFF\r\n');
     await page.waitForSelector('#reg-file-status.status-ok', WAIT);
 
     const [pdf] = await Promise.all([page.waitForEvent('download', WAIT), page.click('#reg-pdf')]);
@@ -393,10 +498,10 @@ describe('Vexo in the browser', () => {
 
   test('a wrong register address shows the device error in plain words', async () => {
     await page.click('#tab-registers');
-    await read({ addr: 4998, count: 2, type: 'int', valSize: '16' });
+    await read({ addr: 4998, count: 2 });
     assert.equal(await page.locator('#reg-status.status-ok').count(), 1);
     // 16-bit registers end at 4999 on the simulator; a block across 5000 does not exist.
-    await read({ addr: 4998, count: 4, type: 'int', valSize: '16' });
+    await read({ addr: 4998, count: 4 });
     const text = await status('#reg-status').textContent();
     assert.match(text, /The device answered with an error: /);
     assert.match(text, /Vexo replied: \{"error":"Protocol error! /);
@@ -412,16 +517,122 @@ describe('Vexo in the browser', () => {
     assert.match(await status('#reg-status').textContent(), /runs past the last register address 65535/);
   });
 
+  test('the traffic view lists each transaction with its frames and response time; counters count apart and reset', async () => {
+    await page.click('#tab-registers');
+    await read({ addr: 0, count: 2 });
+    await page.click('#tab-traffic');
+    // Newest first: the read just made, its frames as they went over the wire.
+    await page.waitForFunction(() => /Read holding/.test((document.querySelector('#trf-body tr') || {}).textContent), null, WAIT);
+    const cells = await page.locator('#trf-body tr').first().locator('td').allTextContents();
+    assert.match(cells[0], /^\d\d:\d\d:\d\d\.\d{3}$/);
+    assert.deepEqual(cells.slice(1, 4), ['03 Read holding registers', '0', '2']);
+    assert.match(cells[4], /^[0-9a-f]{2} [0-9a-f]{2} 00 00 00 06 01 03 00 00 00 02$/i);
+    assert.match(cells[5], / 00 07 01 03 04 04 d2 ff ff$/i);
+    assert.match(cells[6], /^\d+\.\d\d ms$/);
+    assert.equal(cells[7], '');
+    assert.match(await page.textContent('#trf-body'), /17 Report slave id/);
+    const counter = async (name) => Number(await page.textContent(`#trf-${name}`));
+    assert.ok((await counter('requests')) >= (await counter('answers')) && (await counter('answers')) > 0);
+    assert.match(await page.textContent('#trf-avgMs'), /^\d+\.\d\d ms$/);
+
+    await page.click('#trf-reset');
+    await page.waitForSelector('#trf-status.status-ok', WAIT);
+    assert.equal(await counter('requests'), 0);
+    assert.ok((await page.locator('#trf-body tr').count()) > 2, 'the transactions stay listed');
+    // An exception reply counts apart, and its row shows the device's error.
+    await page.click('#tab-registers');
+    await read({ table: 'input', addr: 10000, count: 1 });
+    await page.click('#tab-traffic');
+    await page.waitForFunction(() => Number(document.getElementById('trf-exceptions').textContent) > 0, null, WAIT);
+    assert.ok((await counter('requests')) >= (await counter('exceptions')));
+    assert.equal(await counter('timeouts'), 0);
+    assert.match(await page.locator('#trf-body tr.is-error').first().textContent(), /04 Read input registers\s*10000.*Illegal data address/);
+    await screenshot(page, '14-traffic');
+    assert.deepEqual(await accessibilityProblems(page), [], '14-traffic');
+  });
+
+  test('read definitions: Vexo polls them by itself, each shows its latest values, and logs them', async () => {
+    await page.click('#tab-polling');
+    await page.waitForSelector('#pol-state:not(:empty)', WAIT);
+    const card = (name) => page.locator('.pol-def').filter({ has: page.locator(`h3:text-is("${name}")`) });
+    async function saveForm(fields) {
+      for (const [id, value] of Object.entries(fields)) {
+        if (typeof value === 'boolean') await page.setChecked(id, value);
+        else if (id === '#pol-table' || id === '#pol-type') await page.selectOption(id, value);
+        else await page.fill(id, String(value));
+      }
+      await page.click('#pol-save');
+    }
+    // Refused in the page before anything is saved.
+    await page.click('#pol-add');
+    await saveForm({ '#pol-name': '', '#pol-interval': 50 });
+    assert.match(await status('#pol-form-status').textContent(), /Give the definition a name.*The interval must be/);
+    await saveForm({ '#pol-name': 'Boiler', '#pol-table': 'holding', '#pol-addr': 0, '#pol-count': 2, '#pol-interval': 200, '#pol-log': true });
+    await page.waitForSelector('#pol-form[hidden]', { state: 'attached', ...WAIT });
+    await page.click('#pol-add');
+    await saveForm({ '#pol-name': 'Coils', '#pol-table': 'coils', '#pol-addr': 0, '#pol-count': 16, '#pol-interval': 200, '#pol-log': false });
+    await page.waitForSelector('#pol-form[hidden]', { state: 'attached', ...WAIT });
+    if ((await page.getAttribute('#pol-toggle', 'aria-pressed')) !== 'true') await page.click('#pol-toggle');
+    await page.waitForSelector('#pol-toggle[aria-pressed="true"]', WAIT);
+
+    await page.waitForFunction(() => document.querySelectorAll('.pol-def tbody tr').length === 18, null, WAIT);
+    assert.deepEqual(await card('Boiler').locator('.value').allTextContents(), ['1234', '-1']);
+    assert.deepEqual(await card('Coils').locator('.value').allTextContents(), [...'1010010100111100']);
+    assert.match(await card('Boiler').locator('.pol-result').textContent(), /^Read at \d\d:\d\d:\d\d\.\d{3}; the device answered in \d+\.\d\d ms\.$/);
+    assert.equal(await card('Boiler').locator('.pol-summary').textContent(), 'Holding registers 0–1 · int16 (signed) ABCD · every 200 ms · slave 1 · logged');
+    // A change shows at the next poll.
+    await card('Boiler').locator('button', { hasText: 'Change' }).click();
+    assert.equal(await page.inputValue('#pol-name'), 'Boiler');
+    await saveForm({ '#pol-count': 3 });
+    await page.waitForFunction(() => document.querySelectorAll('.pol-def tbody tr').length === 19, null, WAIT);
+    assert.deepEqual(await card('Boiler').locator('.value').allTextContents(), ['1234', '-1', '16712']);
+    // A read that fails says why, in plain words.
+    await page.click('#pol-add');
+    await saveForm({ '#pol-name': 'Missing', '#pol-table': 'input', '#pol-addr': 10000, '#pol-count': 1, '#pol-log': false });
+    await card('Missing').locator('.pol-result.is-error').waitFor(WAIT);
+    assert.match(await card('Missing').locator('.pol-result').textContent(), /^The read at .* failed: The device answered with an error: Illegal data address\.$/);
+    await screenshot(page, '15-polling');
+    assert.deepEqual(await accessibilityProblems(page), [], '15-polling');
+
+    // The log holds the polled values of the definitions that log, one line per value.
+    await page.waitForFunction(() => Number(document.getElementById('pol-log-size').dataset.bytes) > 0, null, WAIT);
+    const [log] = await Promise.all([page.waitForEvent('download', WAIT), page.click('#pol-download')]);
+    assert.equal(log.suggestedFilename(), 'vexo-log.csv');
+    const lines = fs.readFileSync(await log.path(), 'utf8');
+    // The definition by its name or its number.
+    const boiler = `(Boiler|${await card('Boiler').getAttribute('data-id')})`;
+    assert.match(lines, new RegExp(`^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d),${boiler},1,holding,1,-1\r?$`, 'm'));
+    assert.doesNotMatch(lines, /,coils,/, 'only definitions with logging on are logged');
+
+    await page.click('#pol-toggle');
+    await page.waitForSelector('#pol-toggle[aria-pressed="false"]', WAIT);
+    page.once('dialog', (dialog) => dialog.accept());
+    await page.click('#pol-clear');
+    await page.waitForSelector('#pol-log-status.status-ok', WAIT);
+    assert.equal(await page.getAttribute('#pol-log-size', 'data-bytes'), '0');
+    for (const name of ['Boiler', 'Coils', 'Missing']) {
+      page.once('dialog', (dialog) => dialog.accept());
+      await card(name).locator('button', { hasText: 'Delete' }).click();
+      await card(name).waitFor({ state: 'detached', ...WAIT });
+    }
+    assert.match(await page.textContent('#pol-state'), /No read definitions yet/);
+  });
+
   test('the page fits a 1280×800 screen and a 390×844 phone', async () => {
     await page.setViewportSize({ width: 1280, height: 800 });
-    await read({ addr: 0, count: 10, type: 'int', valSize: '16' });
+    for (const tab of ['polling', 'traffic']) {
+      await page.click(`#tab-${tab}`);
+      await page.screenshot({ path: `${ARTIFACTS_DIR}/12-${tab}-1280x800.png` });
+    }
+    await page.click('#tab-registers');
+    await read({ addr: 0, count: 10 });
     await page.evaluate(() => window.scrollTo(0, 0));
     const firstRow = await page.locator('#reg-body tr').first().boundingBox();
     assert.ok(firstRow.y + firstRow.height <= 800, `the first value row ends at ${firstRow.y + firstRow.height}`);
     await page.screenshot({ path: `${ARTIFACTS_DIR}/12-registers-1280x800.png` });
 
     await page.setViewportSize({ width: 390, height: 844 });
-    for (const tab of ['registers', 'connection', 'support']) {
+    for (const tab of ['registers', 'polling', 'traffic', 'connection', 'support']) {
       await page.click(`#tab-${tab}`);
       await page.evaluate(() => window.scrollTo(0, 0));
       assert.equal(await page.evaluate(() => document.documentElement.scrollWidth), 390, `${tab} is wider than the phone`);

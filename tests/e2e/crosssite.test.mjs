@@ -108,7 +108,7 @@ describe('a foreign page against Vexo', () => {
       await page.click('#tab-registers');
       await page.fill('#reg-addr', '0');
       await page.fill('#reg-count', '1');
-      await page.selectOption('#reg-type', 'int');
+      await page.selectOption('#reg-type', 'int16');
       await page.fill('#reg-waddr', '0');
       await page.fill('#reg-wvalues', '555');
       await page.click('#reg-write');

@@ -76,7 +76,7 @@ test('every key used by the pages and scripts is translated', () => {
   for (const file of filesUnder(WWW, /\.js$/).filter((f) => !f.endsWith('i18n.js'))) {
     const js = fs.readFileSync(file, 'utf8');
     for (const m of js.matchAll(/\b(?:V\.t|translate|titleKey:|showStatus\(box, '\w+',)\(?\s*'([a-z]+\.[\w.]+)'(?!\s*\+)/g)) used.add(m[1]);
-    for (const m of js.matchAll(/'((?:err|reg|conn|disc|id|upd|sup|about|shell|common)\.[A-Za-z0-9]+)'(?!\s*\+)/g)) used.add(m[1]);
+    for (const m of js.matchAll(/'((?:err|reg|conn|disc|id|upd|sup|about|shell|common|addr|data|pol|trf)\.[A-Za-z0-9]+)'(?!\s*\+)/g)) used.add(m[1]);
   }
   assert.ok(used.size > 150, `only ${used.size} keys found in use`);
   const missing = [...used].filter((k) => !(k in dictionaries.en));

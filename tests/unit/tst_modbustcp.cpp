@@ -112,11 +112,14 @@ private slots:
         QCOMPARE(QSettings().value("tcpPort").toInt(), closedPort);
         QVERIFY(engine.getPortSettings().endsWith("\"isConnected\":false}}"));
 
-        // The probe reaches "localhost", but the library takes IPv4 addresses only.
+        // A name that does not resolve is refused; one that does reaches the device.
         t_GetArray named = tcpConnectParams(m_devsim.port());
-        named["ipAddres_tcp"] = "localhost";
+        named["ipAddres_tcp"] = "no-such-device.invalid";
         QCOMPARE(engine.connectModbus(named), QByteArray("{\"error\":\"Could not connect to Modbus TCP!\"}"));
         QCOMPARE(read(engine, readParams(8, 1)), notConnected);
+        named["ipAddres_tcp"] = "localhost";
+        QCOMPARE(engine.connectModbus(named), QByteArray("{\"ok\":\"Connected with Modbus TCP.\"}"));
+        QCOMPARE(read(engine, readParams(8, 1)), QByteArray("[42]"));
 
         // Whatever address is stored, the settings reply parses.
         const QString hostile = QStringLiteral("1.2.3.4\"},\"x\":\\\n");

@@ -5,7 +5,7 @@
   'use strict';
 
   const V = window.Vexo;
-  const PREFERRED_ORDER = ['connection', 'registers', 'identify', 'updates', 'support', 'about'];
+  const PREFERRED_ORDER = ['connection', 'registers', 'polling', 'traffic', 'identify', 'updates', 'support', 'about'];
   const tabs = [];
 
   function moduleOrder(a, b) {

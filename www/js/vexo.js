@@ -125,6 +125,14 @@
     'Unable to connect with server!': 'err.updateServer',
     'Reply error!': 'err.reply',
     'err2!': 'err.fieldTooLong',
+    'Unknown table!': 'err.unknownTable',
+    'Unknown value type!': 'err.unknownType',
+    'Unknown byte order!': 'err.unknownOrder',
+    'Invalid name!': 'err.definitionName',
+    'Invalid interval!': 'err.definitionInterval',
+    'Too many definitions!': 'err.tooManyDefinitions',
+    'Unknown definition!': 'err.unknownDefinition',
+    'Definitions not stored!': 'err.definitionsNotStored',
   };
 
   class ApiError extends Error {
@@ -140,6 +148,8 @@
     if (KNOWN_ERRORS[text]) return translate(KNOWN_ERRORS[text], extra);
     const protocol = /^Protocol error! ?(.*)$/.exec(text);
     if (protocol) return translate('err.protocol', { detail: protocol[1] || '?' });
+    const range = /^Value out of range: (.*)$/.exec(text);
+    if (range) return translate('err.valueRange', { value: range[1] });
     return translate('err.other', { detail: text });
   }
   Vexo.explainError = explainError;
@@ -186,7 +196,7 @@
   /* Whether the device answered, from the reply of a function that talks to it: no answer
    * and an unreachable device say it is silent; values and the device's own error answers say
    * it is there; anything else (a refused request, a busy lock) says nothing about it. */
-  const DEVICE_FUNCTIONS = ['readRegisters', 'writeRegisters', 'identifySlave'];
+  const DEVICE_FUNCTIONS = ['readRegisters', 'writeRegisters', 'identifySlave', 'readTable', 'writeTable'];
   const DEVICE_SILENT = ['I/O error: did not receive any data from slave.', 'Unable to connect with TCP socket.'];
   function noteDevice(func, errorText) {
     if (!DEVICE_FUNCTIONS.includes(func)) return;
@@ -291,6 +301,27 @@
     },
   };
 
+  /* ---------- address notation ---------- */
+
+  // How addresses are shown and typed on every page: 'zero', 'one' or 'modicon'.
+  const NOTATIONS = ['zero', 'one', 'modicon'];
+  let notation = null;
+  Vexo.notation = {
+    get() {
+      if (notation === null) {
+        const saved = safeStorageGet('vexo.notation');
+        notation = NOTATIONS.includes(saved) ? saved : 'zero';
+      }
+      return notation;
+    },
+    set(chosen) {
+      if (!NOTATIONS.includes(chosen) || chosen === this.get()) return;
+      notation = chosen;
+      safeStorageSet('vexo.notation', chosen);
+      Vexo.emit('notationchange', chosen);
+    },
+  };
+
   /* ---------- modules ---------- */
 
   const definitions = {};
@@ -357,12 +388,41 @@
 
   Vexo.sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+  /* Runs task every ms while the named module is the one shown and the page is visible; a
+   * run never overlaps the one before. Returns a function that runs it at once. */
+  Vexo.whileShown = function whileShown(moduleName, ms, task) {
+    let running = false;
+    const run = async () => {
+      if (running || document.hidden || Vexo.activeModule() !== moduleName) return;
+      running = true;
+      try {
+        await task();
+      } finally {
+        running = false;
+      }
+    };
+    setInterval(run, ms);
+    return run;
+  };
+
   // Reads an integer field; returns null (and marks the field) when it is not in [min, max].
   Vexo.readInt = function readInt(input, min, max) {
     const text = input.value.trim();
     const ok = /^-?\d+$/.test(text) && Number(text) >= min && Number(text) <= max;
     input.setAttribute('aria-invalid', ok ? 'false' : 'true');
     return ok ? Number(text) : null;
+  };
+
+  // Fills a select with [value, label] entries, keeping the selection where it is offered.
+  Vexo.fillOptions = function fillOptions(select, entries, selected) {
+    select.replaceChildren(...entries.map(([value, label]) => Vexo.el('option', { value, text: label })));
+    select.value = entries.some(([value]) => value === selected) ? selected : entries[0][0];
+  };
+
+  // The time of day with its milliseconds from an ISO 8601 time, as the device's host wrote it.
+  Vexo.timeOfDay = function timeOfDay(iso) {
+    const m = /T(\d\d:\d\d:\d\d(\.\d+)?)/.exec(String(iso));
+    return m ? m[1] : String(iso);
   };
 
   Vexo.hex16 = (n) => '0x' + (n & 0xffff).toString(16).toUpperCase().padStart(4, '0');

@@ -1,19 +1,27 @@
-/* Registers module: read a block in any format with the raw registers of the same read beside
- * the values, poll with a live chart, write values or a loaded list exactly at their addresses,
- * export CSV or a PDF report. */
+/* Registers module: read any of the four data tables in any value type and byte order, with
+ * the registers of the same read beside the values (shown in decimal, hexadecimal or binary),
+ * poll with a live chart, write values or a loaded list exactly at their addresses, export
+ * CSV or a PDF report. Addresses are shown and typed in the notation the user picks. */
 (function () {
   'use strict';
   const V = window.Vexo;
-  let R; // the shared value helpers, taken at init: scripts load in any order
+  // The shared helpers, taken at init: scripts load in any order.
+  let R;
+  let T;
   const MIN_INTERVAL_MS = 200;
   const MAX_CHART_SERIES = 8;
   const PLAN_VALUES_SHOWN = 8;
+  const ORDER_LETTERS = {
+    1: { ABCD: 'AB', BADC: 'BA' },
+    2: { ABCD: 'ABCD', CDAB: 'CDAB', BADC: 'BADC', DCBA: 'DCBA' },
+    4: { ABCD: 'ABCDEFGH', CDAB: 'GHEFCDAB', BADC: 'BADCFEHG', DCBA: 'HGFEDCBA' },
+  };
 
   let root;
   let chart;
   let polling = false;
-  let poll = { reads: 0, failed: 0, interval: 0, lastFailed: false };
-  // What the table shows: { format, start, rows: [{address, value, raw}], source: 'device'|'file', time }
+  let poll = { reads: 0, failed: 0, interval: 0, lastFailed: false, timed: 0, sumMs: 0, lastMs: 0 };
+  // What the table shows: { format, start, rows: [{address, value, regs}], source: 'device'|'file', time, fc, ms }
   let shown = null;
   // A loaded list waiting to be written: { name, rows, decimalMark, format (null: the form's) }
   let list = null;
@@ -21,49 +29,118 @@
 
   const $ = (sel) => V.$(root, sel);
 
+  /* ---------- addresses ---------- */
+
+  function formatAddress(address, table) {
+    return V.addressing.formatAddress(address, V.notation.get(), table);
+  }
+
+  function spanText(first, last, table) {
+    return first === last ? formatAddress(first, table) : formatAddress(first, table) + '–' + formatAddress(last, table);
+  }
+
+  // The protocol address in an address field, marking the field; { address } or { problem, params }.
+  function fieldAddress(input, table) {
+    const result = V.addressing.parseAddress(input.value, V.notation.get(), table);
+    input.setAttribute('aria-invalid', result.problem ? 'true' : 'false');
+    return result;
+  }
+
+  // Rewrites an address field in another notation, when it held a good address.
+  function renotate(input, table, from) {
+    const before = V.addressing.parseAddress(input.value, from, table);
+    if (!before.problem) input.value = formatAddress(before.address, table);
+  }
+
   /* ---------- the format fields ---------- */
 
   function formFormat() {
+    const choice = $('#reg-table').value;
     return R.normalizeFormat({
+      table: choice === 'holding32' ? 'holding' : choice,
+      regSize: choice === 'holding32' ? 32 : 16,
       type: $('#reg-type').value,
-      regSize: $('#reg-regsize').value,
-      valSize: $('#reg-valsize').value,
+      order: $('#reg-order').value,
       floatPrec: $('#reg-prec').value,
     });
   }
 
-  /* Keeps the value size and decimals fields to what is right for the type and register size,
-   * and says how the values lie in the registers. */
+  function orderLabel(format, order) {
+    if (format.type === 'bit') return '—';
+    if (format.type === 'ascii') return V.t('data.orderText.' + order);
+    if (R.isLegacy(format)) return V.t('reg.order32.' + order);
+    return ORDER_LETTERS[T.registersOf(format.type)][order] + ' — ' + V.t('data.orderName.' + order);
+  }
+
+  /* Offers the types and byte orders of the chosen table, keeps the other fields to what
+   * applies, and says what the address and count fields take. */
   function syncFormatFields() {
+    const chosen = formFormat();
+    V.fillOptions($('#reg-type'), R.typesFor(chosen.table, chosen.regSize).map((t) => [t, V.t('data.type.' + t)]), chosen.type);
     const f = formFormat();
-    const valSize = $('#reg-valsize');
-    valSize.value = String(f.valSize);
-    valSize.disabled = f.valSizeLocked || polling;
-    $('#reg-valsize-hint').textContent = V.t(R.layoutKey(f));
-    const decimals = R.decimalsApply(f);
-    $('#reg-prec').disabled = !decimals || polling;
-    $('#reg-prec-hint').textContent = R.isFloatType(f.type) && !decimals ? V.t('reg.precSignificant') : '';
+    V.fillOptions($('#reg-order'), R.ordersFor(f).map((o) => [o, orderLabel(f, o)]), f.order);
+    $('#reg-type').disabled = f.type === 'bit' || polling;
+    $('#reg-order').disabled = R.ordersFor(f).length < 2 || polling;
+    $('#reg-view').disabled = f.type === 'bit' || f.type === 'ascii';
+    $('#reg-prec-field').hidden = !(R.isLegacy(f) && f.type === 'float32');
+    $('#reg-prec').disabled = !R.decimalsApply(f) || polling;
+    $('#reg-prec-hint').textContent = R.decimalsApply(f) ? '' : V.t('reg.precSignificant');
+    $('#reg-addr-hint').textContent = addressHint(f.table);
+    const max = R.maxValues(f, false);
+    $('#reg-count-hint').textContent = V.t(f.type === 'ascii' ? 'data.countHintText' : 'data.countHint', { max });
+    syncWriteFields(list && list.format ? list.format : f);
     updatePlan();
   }
 
+  function addressHint(table) {
+    const notation = V.notation.get();
+    const range = rangeText(V.addressing.addressRange(notation, table));
+    return notation === 'modicon' ? range : V.t('addr.hintHex', { range });
+  }
+
+  function rangeText(range) {
+    return V.t(range.last5 ? 'addr.rangeModicon' : 'addr.range', range);
+  }
+
+  function syncWriteFields(format) {
+    const writable = R.isWritable(format);
+    $('#reg-wreadonly').hidden = writable;
+    $('#reg-wreadonly').textContent = writable ? '' : V.t('reg.readOnly', { table: V.t('data.table.' + format.table) });
+    ['#reg-waddr', '#reg-wvalues', '#reg-write', '#reg-readback', '#reg-wmultiple'].forEach((s) => ($(s).disabled = !writable));
+    const multiple = format.table === 'coils' ? 15 : 16;
+    $('#reg-wmultiple').closest('label').hidden = R.isLegacy(format) || format.type === 'ascii' || !writable;
+    $('#reg-wmultiple-text').textContent = V.t('reg.wMultiple', { fc: multiple });
+    let hint = 'reg.valuesHint';
+    if (format.type === 'bit') hint = 'reg.valuesHintBits';
+    else if (format.type === 'ascii') hint = 'reg.valuesHintText';
+    $('#reg-wvalues-hint').textContent = V.t(hint);
+  }
+
   function setFormFormat(format) {
+    $('#reg-table').value = R.isLegacy(format) ? 'holding32' : format.table;
+    syncFormatFields();
     $('#reg-type').value = format.type;
-    $('#reg-regsize').value = String(format.regSize);
-    $('#reg-valsize').value = String(format.valSize);
+    syncFormatFields();
+    $('#reg-order').value = format.order;
     syncFormatFields();
   }
 
   function formatText(f) {
-    return V.t('reg.type.' + f.type) + ', ' + V.t('reg.regSize' + f.regSize) + ', ' + V.t('reg.bits' + f.valSize);
+    const table = V.t('data.table.' + f.table) + (R.isLegacy(f) ? ' (' + V.t('reg.regSize32') + ')' : '');
+    if (f.type === 'bit') return table;
+    return table + ', ' + V.t('data.type.' + f.type) + ', ' + orderLabel(f, f.order);
   }
 
-  // Problems are keys, or { key, params } whose params name a {position} or an {address}.
+  // Problems are keys, or { key, params } whose params may name a {position}, an {address},
+  // a {table} or the range of an address field.
   function problemsText(problems) {
     return problems.map((p) => {
       if (typeof p === 'string') return V.t(p);
       const params = Object.assign({}, p.params);
       if (params.position !== undefined) params.where = V.t('reg.valueNo', { position: params.position });
-      else if (params.address !== undefined) params.where = V.t('reg.addressNo', { address: params.address });
+      else if (params.address !== undefined) params.where = V.t('reg.addressNo', { address: formatAddress(params.address, formFormat().table) });
+      if (params.table) params.table = V.t('data.table.' + params.table);
+      if (params.first) params.range = rangeText(params);
       return V.t(p.key, params);
     }).join(' ');
   }
@@ -71,43 +148,56 @@
   // Reads the range and format from the form; null (with the problems shown) when invalid.
   function readRequest() {
     const format = formFormat();
-    const start = V.readInt($('#reg-addr'), 0, 65535);
-    const count = V.readInt($('#reg-count'), 1, R.MAX_VALUES);
-    const problems = R.checkRange(format, start === null ? -1 : start, count === null ? -1 : count);
+    const at = fieldAddress($('#reg-addr'), format.table);
+    const count = V.readInt($('#reg-count'), 1, R.maxValues(format, false));
+    const problems = at.problem ? [{ key: at.problem, params: at.params }] : [];
+    problems.push(...R.checkRange(format, at.problem ? 0 : at.address, count === null ? -1 : count));
     if (R.decimalsApply(format) && V.readInt($('#reg-prec'), 0, 20) === null) problems.push('reg.badPrec');
     if (problems.length) {
       V.showStatus($('#reg-status'), 'error', problemsText(problems));
       return null;
     }
-    return { format, start, count };
+    return { format, start: at.address, count };
   }
 
   /* ---------- reading ---------- */
 
-  async function readValues(format, start, count, withRaw) {
-    const params = Object.assign({ regAddr: start, valuesCnt: count }, R.engineFormat(format));
-    if (withRaw) params.raw = 1;
-    const text = await V.api('readRegisters', params, { raw: true });
-    const reply = R.parseReadReply(text);
-    if (!reply || reply.values.length !== count) throw new V.ApiError(V.t('reg.badReply'), text);
-    return reply;
+  /* One read in one transaction: the rows with the registers their values were decoded
+   * from, the function code used and Vexo's measure of the device's response time. */
+  async function readBlock(format, start, count) {
+    if (R.isLegacy(format)) {
+      const params = Object.assign({ regAddr: start, valuesCnt: count, raw: 1 }, R.engineFormat(format));
+      const text = await V.api('readRegisters', params, { raw: true });
+      const reply = R.parseReadReply(text);
+      const rows = reply && R.rowsOf(format, start, count, reply);
+      if (!rows) throw new V.ApiError(V.t('data.badReply'), text);
+      return { rows, fc: 3 };
+    }
+    const reply = await V.api('readTable', Object.assign({ addr: start, count }, R.tableParams(format)));
+    const rows = R.rowsOf(format, start, count, reply);
+    if (!rows) throw new V.ApiError(V.t('data.badReply'), JSON.stringify(reply));
+    return { rows, fc: reply.fc, ms: reply.ms };
   }
 
-  // One read: the values and the registers they were decoded from, from one transaction.
-  async function readBlock(request) {
-    const reply = await readValues(request.format, request.start, request.count, true);
-    const raw = R.rawWordsOf(request.format, request.count, reply.raw) || [];
-    return reply.values.map((value, i) => ({ address: R.addressOf(request.format, request.start, i), value, raw: raw[i] || [] }));
+  function fcText(fc) {
+    return String(fc).padStart(2, '0');
+  }
+
+  function msText(ms) {
+    return T.formatNumber(Number(ms).toFixed(2), V.i18n.lang);
   }
 
   async function readOnce(request) {
     const box = $('#reg-status');
     if (!polling) V.showStatus(box, 'busy', V.t('reg.reading'));
     try {
-      const rows = await readBlock(request);
-      showRows({ format: request.format, start: request.start, rows, source: 'device', time: new Date() });
-      feedChart(rows);
-      if (!polling) V.showStatus(box, 'ok', V.t('reg.readDone', { count: rows.length, time: V.formatTime(shown.time) }));
+      const block = await readBlock(request.format, request.start, request.count);
+      showRows({ format: request.format, start: request.start, rows: block.rows, source: 'device', time: new Date(), fc: block.fc, ms: block.ms });
+      feedChart(block.rows);
+      if (block.ms !== undefined) notePollTime(block.ms);
+      const done = V.t('reg.readDone', { count: block.rows.length, time: V.formatTime(shown.time), fc: fcText(block.fc) });
+      const timed = block.ms === undefined ? '' : ' ' + V.t('reg.answerIn', { ms: msText(block.ms) });
+      if (!polling) V.showStatus(box, 'ok', done + timed);
       else if (poll.lastFailed) V.showStatus(box, 'ok', V.t('reg.answersAgain', { time: V.formatTime(shown.time) }));
       return true;
     } catch (e) {
@@ -126,13 +216,17 @@
     return String(row.address);
   }
 
+  function sameFormat(a, b) {
+    return a.table === b.table && a.regSize === b.regSize && a.type === b.type && a.order === b.order;
+  }
+
   function showRows(data) {
     const sameLayout = shown && shown.source === data.source && shown.rows.length === data.rows.length && shown.start === data.start &&
-      shown.format.type === data.format.type && shown.format.regSize === data.format.regSize && shown.format.valSize === data.format.valSize;
+      sameFormat(shown.format, data.format);
     shown = data;
     if (!sameLayout) {
       charted.clear();
-      if (data.source === 'device') data.rows.slice(0, 1).forEach((r) => charted.add(rowKey(r)));
+      if (data.source === 'device' && data.format.type !== 'ascii') data.rows.slice(0, 1).forEach((r) => charted.add(rowKey(r)));
       buildTable();
       updateChartSeries();
       chart.clear();
@@ -142,39 +236,43 @@
     captionText();
   }
 
-  function rawHex(row) {
-    return (row.raw || []).map(R.hex16).join(' ');
-  }
-
   function buildTable() {
     const body = $('#reg-body');
     body.replaceChildren();
     shown.rows.forEach((row) => {
       const box = V.el('input', { type: 'checkbox', 'data-key': rowKey(row) });
       box.checked = charted.has(rowKey(row));
-      box.disabled = shown.source !== 'device';
-      box.setAttribute('aria-label', V.t('reg.chartThis', { address: row.address }));
+      box.disabled = shown.source !== 'device' || shown.format.type === 'ascii';
       box.addEventListener('change', () => toggleChart(box));
-      body.append(V.el('tr', { className: shown.source === 'file' ? 'is-loaded' : '' }, [
-        V.el('th', { scope: 'row', className: 'num', text: String(row.address) }),
+      body.append(V.el('tr', { className: shown.source === 'file' ? 'is-loaded' : '', 'data-address': String(row.address) }, [
+        V.el('th', { scope: 'row', className: 'num' }),
         V.el('td', { className: 'num' }, [V.el('span', { className: 'value' })]),
         V.el('td', { className: 'raw raw-hex' }),
         V.el('td', { className: 'raw' }),
         V.el('td', {}, [box]),
       ]));
-      markRow(body.lastElementChild, row);
     });
+    updateTableValues();
+  }
+
+  function rowAddressText(row) {
+    const f = shown.format;
+    const last = f.type === 'ascii' ? row.address + row.regs.length - 1 : row.address + R.registersPerValue(f) - 1;
+    return f.type === 'ascii' ? spanText(row.address, last, f.table) : formatAddress(row.address, f.table);
   }
 
   function updateTableValues() {
-    V.$$(root, '#reg-body tr').forEach((tr, i) => markRow(tr, shown.rows[i]));
-  }
-
-  function markRow(tr, row) {
-    tr.querySelector('.value').textContent = shown.source === 'file' ? row.value : R.displayValue(row.value, V.i18n.lang);
-    const raws = tr.querySelectorAll('td.raw');
-    raws[0].textContent = rawHex(row);
-    raws[1].textContent = (row.raw || []).join(' ');
+    const view = $('#reg-view').value;
+    V.$$(root, '#reg-body tr').forEach((tr, i) => {
+      const row = shown.rows[i];
+      const th = tr.querySelector('th');
+      th.textContent = rowAddressText(row);
+      tr.querySelector('input').setAttribute('aria-label', V.t('reg.chartThis', { address: th.textContent }));
+      tr.querySelector('.value').textContent = shown.source === 'file' ? row.value : R.shownValue(row, shown.format, view, V.i18n.lang);
+      const raws = tr.querySelectorAll('td.raw');
+      raws[0].textContent = shown.source === 'file' ? '' : R.rawHex(row, shown.format);
+      raws[1].textContent = row.regs.join(' ');
+    });
   }
 
   function captionText() {
@@ -204,25 +302,52 @@
 
   function updateChartSeries() {
     const rows = shown ? shown.rows.filter((r) => charted.has(rowKey(r))) : [];
-    chart.setSeries(rows.map((r) => ({ key: rowKey(r), label: V.t('reg.seriesLabel', { address: r.address }) })));
+    chart.setSeries(rows.map((r) => ({ key: rowKey(r), label: V.t('reg.seriesLabel', { address: formatAddress(r.address, shown.format.table) }) })));
   }
 
   function feedChart(rows) {
     const values = {};
-    rows.forEach((r) => (values[rowKey(r)] = R.valueToNumber(r.value)));
+    rows.forEach((r) => (values[rowKey(r)] = T.valueToNumber(r.value)));
     chart.push(Date.now(), values);
-    const summary = chart.latest().map((s) => s.label + ': ' + (s.value === null ? '—' : R.formatNumber(s.value, V.i18n.lang))).join(', ');
+    const summary = chart.latest().map((s) => s.label + ': ' + (s.value === null ? '—' : T.formatNumber(s.value, V.i18n.lang))).join(', ');
     $('#reg-chart-summary').textContent = summary;
     $('#reg-chart').dataset.samples = String(chart.samples);
+  }
+
+  function showPaused() {
+    const button = $('#reg-chart-pause');
+    button.setAttribute('aria-pressed', chart.paused ? 'true' : 'false');
+    button.textContent = V.t(chart.paused ? 'reg.chartResume' : 'reg.chartPause');
+  }
+
+  function pauseChart() {
+    chart.setPaused(!chart.paused);
+    showPaused();
+  }
+
+  async function saveChart() {
+    const blob = await chart.toPng();
+    const link = V.el('a', { href: URL.createObjectURL(blob), download: 'vexo-chart-' + V.timestamp() + '.png' });
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 10000);
   }
 
   /* ---------- polling ---------- */
 
   let wakePoller = null;
 
+  function notePollTime(ms) {
+    poll.timed++;
+    poll.sumMs += ms;
+    poll.lastMs = ms;
+  }
+
   function pollInfoText() {
-    if (polling) return V.t('reg.pollInfo', poll);
-    return poll.reads || poll.failed ? V.t('reg.pollStopped', poll) : '';
+    const times = poll.timed ? ' · ' + V.t('reg.pollTimes', { last: msText(poll.lastMs), avg: msText(poll.sumMs / poll.timed) }) : '';
+    if (polling) return V.t('reg.pollInfo', poll) + times;
+    return poll.reads || poll.failed ? V.t('reg.pollStopped', poll) + times : '';
   }
 
   // While polling, the read fields show what is polled and cannot change it.
@@ -232,8 +357,7 @@
     button.setAttribute('aria-pressed', on ? 'true' : 'false');
     button.textContent = V.t(on ? 'reg.stopPoll' : 'reg.startPoll');
     $('#reg-read').disabled = on;
-    $('#reg-interval').disabled = on;
-    $('#reg-read-fields').disabled = on;
+    ['#reg-interval', '#reg-table', '#reg-addr', '#reg-count'].forEach((s) => ($(s).disabled = on));
     syncFormatFields();
     $('#reg-poll-info').textContent = pollInfoText();
   }
@@ -278,7 +402,7 @@
     }
     const request = readRequest();
     if (!request) return;
-    poll = { reads: 0, failed: 0, interval, lastFailed: false };
+    poll = { reads: 0, failed: 0, interval, lastFailed: false, timed: 0, sumMs: 0, lastMs: 0 };
     V.showStatus($('#reg-status'), 'info', V.t('reg.polling'));
     setPolling(true);
     pollLoop(request);
@@ -289,28 +413,34 @@
   // The writes the form asks for: { format, runs, problems }.
   function writePlan() {
     const format = list && list.format ? list.format : formFormat();
+    if (!R.isWritable(format)) return { format, runs: [], problems: [{ key: 'reg.readOnly', params: { table: format.table } }] };
     if (list) {
       const listed = R.listEntries(list.rows, list.decimalMark, format);
       const plan = R.planWrites(format, listed.entries);
       return { format, runs: plan.runs, problems: listed.problems.concat(plan.problems) };
     }
     const parsed = R.parseWriteValues($('#reg-wvalues').value, format, V.i18n.lang);
-    const start = V.readInt($('#reg-waddr'), 0, 65535);
+    const at = fieldAddress($('#reg-waddr'), format.table);
     const problems = parsed.problems.slice(0, 4);
-    if (start === null) problems.unshift('reg.badAddress');
-    else if (parsed.values.length) problems.push(...R.checkRange(format, start, parsed.values.length).filter((k) => k !== 'reg.badCount'));
-    const entries = parsed.values.map((value, i) => ({ address: R.addressOf(format, start || 0, i), value }));
-    return { format, runs: problems.length ? [] : R.planWrites(format, entries).runs, problems };
+    if (at.problem) problems.unshift({ key: at.problem, params: at.params });
+    const entries = parsed.values.map((value, i) => ({ address: R.addressOf(format, at.address || 0, i), value }));
+    const plan = R.planWrites(format, entries);
+    problems.push(...plan.problems.slice(0, 1));
+    return { format, runs: problems.length ? [] : plan.runs, problems };
   }
 
-  function addresses(run) {
-    return run.start === run.end ? String(run.start) : run.start + '–' + run.end;
+  function runSpan(run, format) {
+    return spanText(run.start, run.end, format.table);
   }
 
-  function runText(run) {
-    const values = run.values.slice(0, PLAN_VALUES_SHOWN).map((v) => R.formatNumber(v, V.i18n.lang));
+  function valueText(value, format) {
+    return format.type === 'ascii' ? '"' + value + '"' : T.formatNumber(value, V.i18n.lang);
+  }
+
+  function runText(run, format) {
+    const values = run.values.slice(0, PLAN_VALUES_SHOWN).map((v) => valueText(v, format));
     if (run.values.length > PLAN_VALUES_SHOWN) values.push('…');
-    return addresses(run) + ': ' + values.join('; ');
+    return runSpan(run, format) + ': ' + values.join('; ');
   }
 
   // Shows, before anything is sent, which registers a Write would change.
@@ -318,7 +448,7 @@
     const box = $('#reg-wplan');
     const manual = !list;
     $('#reg-wvalues').setAttribute('aria-invalid', 'false');
-    if (manual && $('#reg-wvalues').value.trim() === '') {
+    if (manual && $('#reg-wvalues').value === '') {
       box.replaceChildren();
       return;
     }
@@ -331,21 +461,22 @@
     const count = plan.runs.reduce((n, r) => n + r.values.length, 0);
     box.replaceChildren(
       V.el('p', { text: V.t('reg.planHead', { count, requests: plan.runs.length, what: formatText(plan.format) }) }),
-      V.el('ul', {}, plan.runs.map((run) => V.el('li', { className: 'mono', text: runText(run) }))));
+      V.el('ul', {}, plan.runs.map((run) => V.el('li', { className: 'mono', text: runText(run, plan.format) }))));
   }
 
   // Reads the written registers again, away from the table and the poll. Returns the texts
-  // of the registers that do not hold what was written.
+  // of the addresses that do not hold what was written.
   async function readBack(format, runs) {
     const differences = [];
     for (const run of runs) {
-      const reply = await readValues(format, run.start, run.values.length, false);
-      reply.values.forEach((text, i) => {
-        if (!R.readsBackAs(format, run.values[i], text)) {
+      const count = format.type === 'ascii' ? run.end - run.start + 1 : run.values.length;
+      const { rows } = await readBlock(format, run.start, count);
+      rows.forEach((row, i) => {
+        if (!R.readsBackAs(format, run.values[i], row.value)) {
           differences.push(V.t('reg.readBackDiffers', {
-            address: R.addressOf(format, run.start, i),
-            read: R.displayValue(text, V.i18n.lang),
-            written: R.formatNumber(run.values[i], V.i18n.lang),
+            address: formatAddress(row.address, format.table),
+            read: valueText(T.displayValue(row.value, format.type, V.i18n.lang), format),
+            written: valueText(run.values[i], format),
           }));
         }
       });
@@ -353,13 +484,21 @@
     return differences;
   }
 
+  // Sends one run; resolves with the function code used and Vexo's reply.
   async function writeRun(format, run) {
-    return V.api('writeRegisters', Object.assign({
-      regAddr: run.start,
-      valuesCnt: run.values.length,
-      // Vexo percent-decodes this value once more before reading the array.
-      regVals: encodeURIComponent(JSON.stringify(run.values)),
-    }, R.engineFormat(format)));
+    if (R.isLegacy(format)) {
+      const reply = await V.api('writeRegisters', Object.assign({
+        regAddr: run.start,
+        valuesCnt: run.values.length,
+        // Vexo percent-decodes this value once more before reading the array.
+        regVals: encodeURIComponent(JSON.stringify(run.values)),
+      }, R.engineFormat(format)));
+      return { fc: 16, reply };
+    }
+    const params = Object.assign({ addr: run.start, values: JSON.stringify(run.values) }, R.tableParams(format));
+    if ($('#reg-wmultiple').checked && format.type !== 'ascii') params.fc = format.table === 'coils' ? 15 : 16;
+    const reply = await V.api('writeTable', params, { post: true });
+    return { fc: reply.fc, reply };
   }
 
   async function write() {
@@ -374,19 +513,22 @@
       const count = plan.runs.reduce((n, r) => n + r.values.length, 0);
       V.showStatus(box, 'busy', V.t('reg.writing', { count }));
       const done = [];
-      let reply;
+      const functions = new Set();
+      let sent;
       try {
         for (const run of plan.runs) {
-          reply = await writeRun(plan.format, run);
+          sent = await writeRun(plan.format, run);
+          functions.add(fcText(sent.fc));
           done.push(run);
         }
       } catch (e) {
-        const rest = plan.runs.slice(done.length).map(addresses).join(', ');
-        const written = done.length ? V.t('reg.partlyWritten', { done: done.map(addresses).join(', ') }) + ' ' : '';
-        V.showStatus(box, 'error', written + V.t('reg.notWritten', { rest }) + ' ' + e.message, e.raw);
+        const spans = (runs) => runs.map((r) => runSpan(r, plan.format)).join(', ');
+        const written = done.length ? V.t('reg.partlyWritten', { done: spans(done) }) + ' ' : '';
+        V.showStatus(box, 'error', written + V.t('reg.notWritten', { rest: spans(plan.runs.slice(done.length)) }) + ' ' + e.message, e.raw);
         return;
       }
-      let text = V.t('reg.written', { count, where: plan.runs.map(addresses).join(', ') });
+      const where = plan.runs.map((r) => runSpan(r, plan.format)).join(', ');
+      let text = V.t('reg.written', { count, where, fc: Array.from(functions).join(', ') });
       let kind = 'ok';
       if ($('#reg-readback').checked) {
         try {
@@ -398,7 +540,7 @@
           kind = 'error';
         }
       }
-      V.showStatus(box, kind, text, reply.ok);
+      V.showStatus(box, kind, text, sent.reply.ok);
     });
   }
 
@@ -407,7 +549,7 @@
     $('#reg-wmanual').hidden = !!list;
     $('#reg-wlist').hidden = !list;
     if (list) $('#reg-wlist-name').textContent = V.t('reg.listFrom', { name: list.name, count: list.rows.length });
-    updatePlan();
+    syncFormatFields();
   }
 
   /* ---------- files ---------- */
@@ -443,23 +585,22 @@
    * the report brings them: an outer table whose cell padding keeps the text off the edges. */
   function reportHtml() {
     const f = shown.format;
-    const value = (r) => (shown.source === 'file' ? r.value : R.displayValue(r.value, V.i18n.lang));
-    const rows = shown.rows.map((r) => '<tr><td>' + r.address + '</td><td align="right">' + escapeHtml(value(r)) +
-      '</td><td>' + escapeHtml(rawHex(r)) + '</td></tr>').join('');
+    const view = $('#reg-view').value;
+    const value = (r) => (shown.source === 'file' ? r.value : R.shownValue(r, f, view, V.i18n.lang));
+    const rows = shown.rows.map((r) => '<tr><td>' + escapeHtml(rowAddressText(r)) + '</td><td align="right">' + escapeHtml(value(r)) +
+      '</td><td>' + escapeHtml(R.rawHex(r, f)) + '</td></tr>').join('');
     const facts = [
       [V.t('reg.pdfDevice'), V.state.connected ? V.state.targetText() : V.t('shell.notConnected')],
       [V.t('reg.pdfTime'), V.formatDateTime(shown.time || new Date())],
-      [V.t('reg.type'), V.t('reg.type.' + f.type)],
-      [V.t('reg.regSize'), V.t('reg.regSize' + f.regSize)],
-      [V.t('reg.valSize'), V.t('reg.bits' + f.valSize)],
+      [V.t('reg.pdfFormat'), formatText(f)],
     ].map(([k, v]) => '<tr><td><b>' + escapeHtml(k) + '</b></td><td>' + escapeHtml(v) + '</td></tr>').join('');
     return '<html><body style="font-family: sans-serif">' +
       '<table width="100%" cellspacing="0" cellpadding="56"><tr><td>' +
       '<h1 style="color:#0f2a47">' + escapeHtml(V.t('reg.pdfTitle')) + '</h1>' +
       '<table cellpadding="3">' + facts + '</table><br>' +
       '<table border="1" cellspacing="0" cellpadding="4" width="100%"><thead><tr style="background:#e8f0fb">' +
-      '<th>' + escapeHtml(V.t('reg.colAddress')) + '</th><th>' + escapeHtml(V.t('reg.colValue')) + '</th><th>' +
-      escapeHtml(V.t('reg.colRawHex')) + '</th></tr></thead><tbody>' + rows + '</tbody></table>' +
+      '<th>' + escapeHtml(V.t('data.colAddress')) + '</th><th>' + escapeHtml(V.t('data.colValue')) + '</th><th>' +
+      escapeHtml(V.t('data.colRawHex')) + '</th></tr></thead><tbody>' + rows + '</tbody></table>' +
       '<p style="color:#5b6578">Vexo ' + escapeHtml(V.generalInfo ? V.generalInfo.ver : '') + '</p>' +
       '</td></tr></table></body></html>';
   }
@@ -477,7 +618,7 @@
       if (!polling && parsed.typed) setFormFormat(parsed.format);
       const format = parsed.typed ? parsed.format : formFormat();
       useList({ name: file.name, rows: parsed.rows, decimalMark: parsed.decimalMark, format: parsed.typed ? parsed.format : null });
-      const rows = parsed.rows.map((r) => ({ address: r.address, value: r.value, raw: [] }));
+      const rows = parsed.rows.map((r) => ({ address: r.address, value: r.value, regs: [] }));
       showRows({ format, start: rows[0].address, rows, source: 'file', fileName: file.name, time: new Date() });
       V.showStatus(box, 'ok', V.t('reg.loaded', { count: parsed.rows.length, name: file.name }));
     } catch (e) {
@@ -485,19 +626,40 @@
     }
   }
 
+  function changeNotation() {
+    const from = V.notation.get();
+    const format = formFormat();
+    V.notation.set($('#reg-notation').value);
+    renotate($('#reg-addr'), format.table, from);
+    renotate($('#reg-waddr'), (list && list.format ? list.format : format).table, from);
+  }
+
+  function refreshTexts() {
+    chart.emptyText = V.t('reg.chartEmpty');
+    chart.decimalMark = T.decimalMark(V.i18n.lang);
+    $('#reg-notation').value = V.notation.get();
+    setPolling(polling);
+    showPaused();
+    if (list) $('#reg-wlist-name').textContent = V.t('reg.listFrom', { name: list.name, count: list.rows.length });
+    captionText();
+    if (shown) updateTableValues();
+    updateChartSeries();
+  }
+
   V.defineModule('registers', {
     titleKey: 'reg.tab',
     init(panel) {
       root = panel;
       R = V.registerValues;
+      T = V.valueTypes;
       chart = new V.LineChart($('#reg-chart'));
-      chart.emptyText = V.t('reg.chartEmpty');
-      chart.decimalMark = R.decimalMark(V.i18n.lang);
-      chart.draw();
-      ['#reg-type', '#reg-regsize', '#reg-valsize'].forEach((s) => $(s).addEventListener('change', syncFormatFields));
+      chart.onZoom = (range) => ($('#reg-chart-unzoom').disabled = !range);
+      $('#reg-notation').value = V.notation.get();
+      ['#reg-table', '#reg-type', '#reg-order'].forEach((s) => $(s).addEventListener('change', syncFormatFields));
       ['#reg-waddr', '#reg-wvalues'].forEach((s) => $(s).addEventListener('input', updatePlan));
-      $('#reg-wvalues-hint').textContent = V.t('reg.valuesHint');
-      syncFormatFields();
+      $('#reg-view').addEventListener('change', () => shown && updateTableValues());
+      $('#reg-notation').addEventListener('change', changeNotation);
+      refreshTexts();
       $('#reg-form').addEventListener('submit', (e) => {
         e.preventDefault();
         const request = readRequest();
@@ -521,22 +683,17 @@
         if (file) loadList(file);
         $('#reg-file').value = '';
       });
-      V.on('langchange', () => {
-        chart.emptyText = V.t('reg.chartEmpty');
-        chart.decimalMark = R.decimalMark(V.i18n.lang);
-        $('#reg-wvalues-hint').textContent = V.t('reg.valuesHint');
-        setPolling(polling);
-        if (list) useList(list);
-        captionText();
-        if (shown) updateTableValues();
-        updateChartSeries();
-      });
+      $('#reg-chart-pause').addEventListener('click', pauseChart);
+      $('#reg-chart-unzoom').addEventListener('click', () => chart.setZoom(null));
+      $('#reg-chart-png').addEventListener('click', saveChart);
+      V.on('langchange', refreshTexts);
+      V.on('notationchange', refreshTexts);
       V.on('connection', (s) => {
         if (!s.connected) stopPolling();
       });
     },
     onShow() {
-      chart.draw();
+      chart.draw(true);
     },
   });
 })();

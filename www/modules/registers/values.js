@@ -1,217 +1,188 @@
-/* Register formats, numbers in the interface language, write plans, read replies, and the CSV
- * form of a register list. Pure functions without the DOM, shared by the registers page and
- * its unit tests. */
-(function (exports) {
+/* What the registers page reads and writes: the table, value type and byte order of a read,
+ * its limits, the rows of a reply, write plans, read-back checks and the CSV form of a list.
+ * The four data tables go through readTable and writeTable; holding registers of 32 bits
+ * (one register per value) only Vexo's older register functions read and write, so their
+ * formats map onto those. Pure functions without the DOM, shared by the page and its unit
+ * tests. */
+(function (exports, T) {
   'use strict';
 
-  const TYPES = ['int', 'uint', 'long', 'float1234', 'float4321'];
-  const MAX_VALUES = 200;
+  const TABLES = ['coils', 'discrete', 'input', 'holding'];
   const LAST_ADDRESS = 65535;
-  const FLOAT_MAX = 3.4028234663852886e38;
-  // Interface languages that write decimals with a comma.
-  const COMMA_LANGUAGES = ['de', 'es', 'pl'];
+  const TYPES_32BIT_REGISTERS = ['int32', 'uint32', 'float32'];
+  // Vexo's older register functions move at most this many values at once.
+  const MAX_LEGACY_VALUES = 200;
 
-  function isFloatType(type) {
-    return type === 'float1234' || type === 'float4321';
+  const isBitTable = T.isBitTable;
+
+  function typesFor(table, regSize) {
+    if (isBitTable(table)) return ['bit'];
+    return regSize === 32 ? TYPES_32BIT_REGISTERS : T.TYPE_NAMES;
   }
 
-  // Floats, longs and 32-bit registers always carry 32-bit values.
+  /* The byte orders that differ for a type: one register has only its two bytes to swap, a
+   * 32-bit register Vexo reads as it is or with its halves exchanged. */
+  function ordersFor(format) {
+    if (format.type === 'bit') return ['ABCD'];
+    if (format.regSize === 32) return format.type === 'float32' ? ['ABCD', 'CDAB'] : ['ABCD'];
+    return T.isOneRegister(format.type) ? ['ABCD', 'BADC'] : T.ORDERS;
+  }
+
   function normalizeFormat(format) {
-    const type = TYPES.includes(format.type) ? format.type : 'int';
-    const regSize = Number(format.regSize) === 32 ? 32 : 16;
-    const forced32 = type === 'long' || isFloatType(type) || regSize === 32;
-    const valSize = forced32 ? 32 : Number(format.valSize) === 32 ? 32 : 16;
+    const table = TABLES.includes(format.table) ? format.table : 'holding';
+    const regSize = table === 'holding' && Number(format.regSize) === 32 ? 32 : 16;
+    const types = typesFor(table, regSize);
+    const type = types.includes(format.type) ? format.type : types[0];
     const prec = Number.isInteger(Number(format.floatPrec)) ? Number(format.floatPrec) : 2;
-    return { type, regSize, valSize, floatPrec: Math.min(20, Math.max(0, prec)), valSizeLocked: forced32 };
+    const normalized = { table, regSize, type, order: 'ABCD', floatPrec: Math.min(20, Math.max(0, prec)) };
+    const orders = ordersFor(normalized);
+    // One register: CDAB reads as ABCD and DCBA as BADC.
+    const order = T.isOneRegister(type) && format.order === 'DCBA' ? 'BADC' : format.order;
+    normalized.order = orders.includes(order) ? order : 'ABCD';
+    return normalized;
   }
 
+  function isLegacy(format) {
+    return format.regSize === 32;
+  }
+
+  function isWritable(format) {
+    return format.table === 'coils' || format.table === 'holding';
+  }
+
+  // Registers (or bits) per value; an ascii read counts registers.
   function registersPerValue(format) {
-    return format.regSize === 16 && format.valSize === 32 ? 2 : 1;
+    return isBitTable(format.table) || isLegacy(format) ? 1 : T.registersOf(format.type);
   }
 
   function addressOf(format, start, index) {
     return start + index * registersPerValue(format);
   }
 
-  /* Vexo prints two of the four float layouts with a fixed number of decimals and the other
-   * two with 6 significant digits, whatever the decimals say. */
-  function decimalsApply(format) {
-    return (format.type === 'float1234' && format.regSize === 16) || (format.type === 'float4321' && format.regSize === 32);
+  // The most values one read or one write request may carry.
+  function maxValues(format, write) {
+    return isLegacy(format) ? MAX_LEGACY_VALUES : T.requestLimit(format.table, format.type, write);
   }
 
-  /* The parameters that make Vexo decode or encode this format right. Its "long" joins two
-   * 16-bit registers high word first; on a 32-bit register that value is the register as it
-   * is, which Vexo calls "uint". */
+  /* Checks a read range; returns problems, as keys or { key, params }. */
+  function checkRange(format, start, count) {
+    const max = maxValues(format, false);
+    if (!Number.isInteger(count) || count < 1 || count > max) return [{ key: 'data.badCount', params: { max } }];
+    if (addressOf(format, start, count) - 1 > LAST_ADDRESS) return ['data.pastEnd'];
+    return [];
+  }
+
+  // The parameters of readTable and writeTable for this format.
+  function tableParams(format) {
+    return isBitTable(format.table) ? { table: format.table } : { table: format.table, type: format.type, order: format.order };
+  }
+
+  /* ---------- holding registers of 32 bits, through the older functions ---------- */
+
+  /* Vexo prints a float of one of the two layouts with a fixed number of decimals and the
+   * other with 6 significant digits, whatever the decimals say. */
+  function decimalsApply(format) {
+    return isLegacy(format) && format.type === 'float32' && format.order === 'ABCD';
+  }
+
   function engineFormat(format) {
-    const params = {
-      regType: format.type === 'long' && format.regSize === 32 ? 'uint' : format.type,
-      regSize: format.regSize,
-      valSize: format.valSize,
-    };
+    const names = { int32: 'int', uint32: 'uint', float32: format.order === 'CDAB' ? 'float1234' : 'float4321' };
+    const params = { regType: names[format.type], regSize: 32, valSize: 32 };
     if (decimalsApply(format)) params.floatPrec = format.floatPrec;
     return params;
   }
 
-  // The key of the text that says how one value lies in the registers.
-  function layoutKey(format) {
-    if (format.regSize === 32) return format.type === 'float1234' ? 'reg.layout32Swapped' : 'reg.layout32';
-    if (format.valSize === 16) return 'reg.layout16';
-    return format.type === 'long' || format.type === 'float4321' ? 'reg.layoutHighFirst' : 'reg.layoutLowFirst';
-  }
-
-  /* Checks a read or write range; returns a list of problem keys (empty when fine). */
-  function checkRange(format, start, count) {
-    const problems = [];
-    if (!Number.isInteger(start) || start < 0 || start > LAST_ADDRESS) problems.push('reg.badAddress');
-    if (!Number.isInteger(count) || count < 1 || count > MAX_VALUES) problems.push('reg.badCount');
-    if (problems.length === 0 && addressOf(format, start, count) - 1 > LAST_ADDRESS) problems.push('reg.pastEnd');
-    return problems;
-  }
-
-  /* ---------- read replies ---------- */
-
-  /* A bare array as readRegisters sends it; floats may be nan, inf or -inf, which JSON does
-   * not allow. Returns the values as texts exactly as Vexo formatted them, or null. */
-  function parseValueList(text) {
-    const trimmed = String(text).trim();
-    if (!trimmed.startsWith('[') || !trimmed.endsWith(']')) return null;
-    const inner = trimmed.slice(1, -1).trim();
-    if (inner === '') return [];
-    const items = inner.split(',').map((s) => s.trim());
-    const ok = items.every((s) => /^(-?\d+(\.\d+)?([eE][+-]?\d+)?|-?nan|inf|-inf)$/.test(s));
-    return ok ? items : null;
-  }
-
-  /* The reply of a read with raw=1: {"values":[...],"raw":[...]} with the registers of the
-   * same transaction. Returns { values, raw } or null; a bare array (a Vexo without raw=1)
-   * gives raw null. */
+  /* The reply of a read with raw=1: {"values":[...],"raw":[...]}, floats possibly nan or inf,
+   * which JSON does not allow. Returns { values, raw } with the values as Vexo printed them
+   * (NaN and the infinities spelled as readTable does), or null. */
   function parseReadReply(text) {
-    const trimmed = String(text).trim();
-    const both = /^\{"values":(\[[^\]]*\]),"raw":\[([\d,]*)\]\}$/.exec(trimmed);
-    const values = parseValueList(both ? both[1] : trimmed);
-    if (!values) return null;
-    return { values, raw: both ? (both[2] === '' ? [] : both[2].split(',').map(Number)) : null };
+    const both = /^\{"values":\[([^\]]*)\],"raw":\[([\d,]*)\]\}$/.exec(String(text).trim());
+    if (!both) return null;
+    const items = both[1] === '' ? [] : both[1].split(',');
+    if (!items.every((s) => /^(-?\d+(\.\d+)?([eE][+-]?\d+)?|-?nan|inf|-inf)$/.test(s))) return null;
+    const spelled = { nan: 'NaN', '-nan': 'NaN', inf: 'Infinity', '-inf': '-Infinity' };
+    return { values: items.map((s) => spelled[s] || s), raw: both[2] === '' ? [] : both[2].split(',').map(Number) };
   }
 
-  /* The raw 16-bit words of each of count values, from the registers of the read: one or two
-   * 16-bit registers, or a 32-bit register shown high word first. Null when the number of
-   * registers does not fit the format. */
-  function rawWordsOf(format, count, raw) {
-    const per = format.regSize === 32 ? 1 : registersPerValue(format);
-    if (!raw || raw.length !== count * per) return null;
-    return Array.from({ length: count }, (_, i) =>
-      format.regSize === 32 ? [Math.floor(raw[i] / 65536), raw[i] % 65536] : raw.slice(i * per, i * per + per));
-  }
+  /* ---------- rows of a read ---------- */
 
-  function valueToNumber(text) {
-    if (text === 'inf') return Infinity;
-    if (text === '-inf') return -Infinity;
-    return Number(text);
-  }
-
-  /* ---------- numbers in the interface language ---------- */
-
-  function decimalMark(lang) {
-    return COMMA_LANGUAGES.includes(lang) ? ',' : '.';
-  }
-
-  // A number for reading: the decimal mark of the language, never a thousands separator.
-  function formatNumber(value, lang) {
-    return String(value).replace('.', decimalMark(lang));
-  }
-
-  /* A value as Vexo printed it, for reading in the interface language; NaN and the infinities
-   * are spelled as people read them. */
-  function displayValue(text, lang) {
-    if (/^-?nan$/.test(text)) return 'NaN';
-    if (text === 'inf') return '+∞';
-    if (text === '-inf') return '−∞';
-    return text.replace('.', decimalMark(lang));
-  }
-
-  /* One number written with the decimal mark given: digits, at most one mark, an optional
-   * exponent. Thousands separators are never accepted: "1.234" could not be told from a
-   * decimal. Returns the number or null. */
-  function parseNumber(token, mark) {
-    const m = mark === ',' ? ',' : '\\.';
-    const pattern = new RegExp('^[+-]?(\\d+(' + m + '\\d*)?|' + m + '\\d+)([eE][+-]?\\d+)?$');
-    return pattern.test(token) ? Number(token.replace(',', '.')) : null;
-  }
-
-  /* Typed values: where the comma is the decimal mark, values are separated by semicolons or
-   * blanks, otherwise by commas, semicolons or blanks. */
-  function splitValues(text, lang) {
-    const separators = decimalMark(lang) === ',' ? /[\s;]+/ : /[\s,;]+/;
-    return String(text).split(separators).filter((s) => s !== '');
-  }
-
-  function integerLimits(format) {
-    if (format.type === 'uint' || format.type === 'long') return format.valSize === 32 ? [0, 4294967295] : [0, 65535];
-    return format.valSize === 32 ? [-2147483648, 2147483647] : [-32768, 32767];
-  }
-
-  /* Reads one value for writing; where names it in the problems ({position} or {address}).
-   * Returns { value } or { problem }. */
-  function readValue(token, mark, format, where) {
-    const params = Object.assign({ value: token }, where);
-    const value = parseNumber(token, mark);
-    if (value === null) {
-      const other = mark === ',' ? '.' : ',';
-      if (parseNumber(token, other) !== null) {
-        return { problem: { key: 'reg.wrongMark', params: Object.assign(params, { mark, example: '12' + mark + '5' }) } };
-      }
-      return { problem: { key: 'reg.notANumber', params } };
+  /* The rows a read shows: [{ address, value, regs }], each value with the registers it was
+   * decoded from (bits: the bit; a 32-bit register: its two halves, high first). Null when
+   * the reply does not hold what was asked for. */
+  function rowsOf(format, start, count, reply) {
+    const values = reply.values;
+    if (isLegacy(format)) {
+      if (!Array.isArray(values) || values.length !== count || !Array.isArray(reply.raw) || reply.raw.length !== count) return null;
+      return values.map((value, i) => ({ address: start + i, value, regs: [Math.floor(reply.raw[i] / 65536), reply.raw[i] % 65536] }));
     }
-    if (isFloatType(format.type)) {
-      if (!Number.isFinite(value) || Math.abs(value) > FLOAT_MAX) return { problem: { key: 'reg.floatRange', params } };
-    } else if (!Number.isInteger(value)) {
-      return { problem: { key: 'reg.notInteger', params } };
-    } else {
-      const [min, max] = integerLimits(format);
-      if (value < min || value > max) return { problem: { key: 'reg.outOfRange', params: Object.assign(params, { min, max }) } };
-    }
-    return { value };
+    return T.replyRows(format.table, format.type, start, count, reply);
   }
+
+  // A value as the page shows it: decimal, 'hex' or 'bin' from the registers of the read.
+  function shownValue(row, format, view, lang) {
+    const numeric = format.type !== 'bit' && format.type !== 'ascii';
+    if (numeric && view === 'hex') return T.valueHex(row.regs, format.order);
+    if (numeric && view === 'bin') return T.valueBinary(row.regs, format.order);
+    return T.displayValue(row.value, format.type, lang);
+  }
+
+  // The registers behind a row in hexadecimal; a bit as it is.
+  function rawHex(row, format) {
+    return format.type === 'bit' ? row.regs.join(' ') : T.wordsHex(row.regs);
+  }
+
+  /* ---------- writing ---------- */
 
   /* Splits and checks the values a user typed for writing, by the rules of the interface
-   * language. Returns { values: [numbers], problems: [{key, params}] }. */
+   * language; an ascii text is one value. Returns { values, problems: [{ key, params }] }. */
   function parseWriteValues(text, format, lang) {
+    if (format.type === 'ascii') {
+      const read = T.parseText(String(text), maxValues(format, true));
+      return read.problem ? { values: [], problems: [read.problem] } : { values: [read.value], problems: [] };
+    }
     const problems = [];
-    const tokens = splitValues(text, lang);
+    const tokens = T.splitValues(text, lang);
+    const max = maxValues(format, true);
     if (tokens.length === 0) problems.push({ key: 'reg.noValues' });
-    if (tokens.length > MAX_VALUES) problems.push({ key: 'reg.tooManyValues', params: { max: MAX_VALUES } });
+    if (tokens.length > max) problems.push({ key: 'reg.tooManyValues', params: { max } });
     const values = [];
     tokens.forEach((token, i) => {
-      const read = readValue(token, decimalMark(lang), format, { position: i + 1 });
+      const read = readValue(token, T.decimalMark(lang), format, { position: i + 1 });
       if (read.problem) problems.push(read.problem);
       else values.push(read.value);
     });
     return { values, problems };
   }
 
-  /* ---------- write plans ---------- */
+  function readValue(token, mark, format, where) {
+    return format.type === 'bit' ? T.parseBit(token, where) : T.parseValue(token, format.type, mark, where);
+  }
+
+  // Registers one written value takes: a text two characters to a register.
+  function registersOfValue(format, value) {
+    return format.type === 'ascii' ? Math.ceil(value.length / 2) : registersPerValue(format);
+  }
 
   /* The writes that put each value at its own address: one request per run of consecutive
    * registers, in address order. entries: [{ address, value }]. Two values on one register,
    * or a value past the last address, are problems: such a list is not written at all.
    * Returns { runs: [{ start, end, values }], problems }. */
   function planWrites(format, entries) {
-    const per = registersPerValue(format);
     const runs = [];
     const problems = [];
     let next = -1; // the register after the previous value
     entries.slice().sort((a, b) => a.address - b.address).forEach((entry) => {
-      const end = entry.address + per - 1;
+      const end = entry.address + registersOfValue(format, entry.value) - 1;
       if (end > LAST_ADDRESS) problems.push({ key: 'reg.listPastEnd', params: { address: entry.address } });
       else if (entry.address < next) problems.push({ key: 'reg.listOverlap', params: { address: entry.address } });
       const run = runs[runs.length - 1];
-      if (run && entry.address === next) {
+      if (run && entry.address === next && format.type !== 'ascii') {
         run.values.push(entry.value);
         run.end = end;
       } else {
         runs.push({ start: entry.address, end, values: [entry.value] });
       }
-      next = entry.address + per;
+      next = end + 1;
     });
     return { runs, problems };
   }
@@ -219,6 +190,7 @@
   /* A loaded list's values for writing: each value text is read with the list's decimal mark
    * and checked against the format. Returns { entries, problems }. */
   function listEntries(rows, mark, format) {
+    if (format.type === 'ascii') return { entries: [], problems: [{ key: 'reg.listText' }] };
     const entries = [];
     const problems = [];
     rows.forEach((row) => {
@@ -229,11 +201,11 @@
     return { entries, problems };
   }
 
-  /* Whether a value read back, as Vexo printed it, is the value written: integers exactly,
-   * floats at 32-bit precision and to the digits Vexo prints. */
-  function readsBackAs(format, written, text) {
-    const shown = valueToNumber(text);
-    if (!isFloatType(format.type)) return shown === written;
+  /* Whether a value read back is the value written. The older functions print some floats
+   * with a fixed number of decimals and others with 6 significant digits. */
+  function readsBackAs(format, written, read) {
+    if (!isLegacy(format) || format.type !== 'float32') return T.sameValue(format.type, written, read);
+    const shown = T.valueToNumber(read);
     const expected = Math.fround(written);
     if (expected === 0) return shown === 0;
     const digits = decimalsApply(format) ? format.floatPrec : 5 - Math.floor(Math.log10(Math.abs(expected)));
@@ -242,25 +214,36 @@
 
   /* ---------- CSV ---------- */
 
-  const CSV_HEADER = ['address', 'type', 'register_size', 'value_size', 'value', 'raw_registers'];
+  const CSV_HEADER = ['address', 'table', 'register_size', 'type', 'order', 'value', 'raw_registers'];
 
   function csvField(value) {
     const text = String(value);
     return /[",\r\n]/.test(text) ? '"' + text.replace(/"/g, '""') + '"' : text;
   }
 
-  function hex16(n) {
-    return '0x' + (n & 0xffff).toString(16).toUpperCase().padStart(4, '0');
-  }
-
-  // rows: [{ address, value, raw: [words] }]; values as Vexo printed them (a decimal point).
+  // rows: [{ address, value, regs }]; values as Vexo sent them (a decimal point).
   function buildCsv(format, rows) {
     const lines = [CSV_HEADER.join(',')];
     rows.forEach((row) => {
-      const raw = (row.raw || []).map(hex16).join(' ');
-      lines.push([row.address, format.type, format.regSize, format.valSize, row.value, raw].map(csvField).join(','));
+      const fields = [row.address, format.table, format.regSize, format.type, format.order, row.value, rawHex(row, format)];
+      lines.push(fields.map(csvField).join(','));
     });
     return lines.join('\r\n') + '\r\n';
+  }
+
+  /* A list saved by an earlier version names its format by Vexo's older type names. */
+  function legacyFormat(type, regSize, valSize) {
+    const wide = Number(regSize) === 32;
+    const lowWordFirst = wide ? 'ABCD' : 'CDAB';
+    const formats = {
+      int: Number(valSize) === 32 || wide ? ['int32', lowWordFirst] : ['int16', 'ABCD'],
+      uint: Number(valSize) === 32 || wide ? ['uint32', lowWordFirst] : ['uint16', 'ABCD'],
+      long: ['uint32', 'ABCD'],
+      float1234: ['float32', 'CDAB'],
+      float4321: ['float32', 'ABCD'],
+    };
+    const [name, order] = formats[type] || formats.int;
+    return { table: 'holding', regSize: wide ? 32 : 16, type: name, order };
   }
 
   function splitCsvLine(line, delimiter) {
@@ -285,9 +268,10 @@
     return fields;
   }
 
-  /* Reads a register list back: Vexo's own export, or any list with at least the columns
-   * address and value. Columns are separated by commas, or by semicolons when the first line
-   * holds one; then, as spreadsheets write such files, the decimal mark is the comma.
+  /* Reads a list back: Vexo's own export (this one's or an earlier version's), or any list
+   * with at least the columns address and value. Columns are separated by commas, or by
+   * semicolons when the first line holds one; then, as spreadsheets write such files, the
+   * decimal mark is the comma. Addresses are protocol addresses.
    * Returns { format, typed, rows: [{ address, value }], decimalMark } or { error, line };
    * typed tells whether the list names its format. */
   function parseCsv(text) {
@@ -307,21 +291,24 @@
       }
       rows.push({ address, value });
     }
-    if (rows.length > MAX_VALUES) return { error: 'reg.csvTooMany' };
+    if (rows.length > MAX_LEGACY_VALUES) return { error: 'reg.csvTooMany' };
     const first = splitCsvLine(lines[1], delimiter);
-    const format = normalizeFormat({
-      type: col('type') >= 0 ? first[col('type')] : 'int',
-      regSize: col('register_size') >= 0 ? first[col('register_size')] : 16,
-      valSize: col('value_size') >= 0 ? first[col('value_size')] : 16,
-      floatPrec: 2,
-    });
-    return { format, typed: col('type') >= 0, rows, decimalMark: delimiter === ';' ? ',' : '.' };
+    const field = (name, fallback) => (col(name) >= 0 ? first[col(name)] : fallback);
+    const typed = col('type') >= 0;
+    const named = col('table') >= 0
+      ? { table: field('table'), regSize: field('register_size', 16), type: field('type'), order: field('order', 'ABCD') }
+      : legacyFormat(field('type', 'int'), field('register_size', 16), field('value_size', 16));
+    const format = normalizeFormat(Object.assign(named, { floatPrec: 2 }));
+    return { format, typed, rows, decimalMark: delimiter === ';' ? ',' : '.' };
   }
 
   Object.assign(exports, {
-    TYPES, MAX_VALUES, isFloatType, normalizeFormat, registersPerValue, addressOf, decimalsApply,
-    engineFormat, layoutKey, checkRange, parseValueList, parseReadReply, rawWordsOf, valueToNumber,
-    decimalMark, formatNumber, displayValue, parseNumber, parseWriteValues, planWrites, listEntries,
-    readsBackAs, buildCsv, parseCsv, hex16,
+    TABLES, LAST_ADDRESS, isBitTable, typesFor, ordersFor, normalizeFormat, isLegacy, isWritable,
+    registersPerValue, addressOf, maxValues, checkRange, tableParams, decimalsApply, engineFormat,
+    parseReadReply, rowsOf, shownValue, rawHex, parseWriteValues, planWrites, listEntries,
+    readsBackAs, buildCsv, parseCsv,
   });
-})(typeof module !== 'undefined' && module.exports ? module.exports : (window.Vexo.registerValues = {}));
+})(
+  typeof module !== 'undefined' && module.exports ? module.exports : (window.Vexo.registerValues = {}),
+  typeof module !== 'undefined' && module.exports ? require('../../js/valuetypes.js') : window.Vexo.valueTypes,
+);
