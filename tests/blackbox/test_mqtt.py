@@ -1,22 +1,11 @@
 """Publishing to a real broker: Debian's mosquitto on a free loopback port with a config file of
 the test's own, watched with paho and through the broker's own log."""
-import csv
-import getpass
-import json
-import os
-import re
-import shutil
-import signal
-import socket
-import subprocess
-import tempfile
-import threading
-import time
+import csv, getpass, json, os, re, shutil, signal, socket, subprocess, tempfile, threading, time  # noqa: E401
 import unittest
+from datetime import datetime
 import urllib.request
 
 import paho.mqtt.client as mqtt
-from paho.mqtt import publish
 
 import devsim
 from desktopsupport import ipc_connect, wait_for_log
@@ -24,26 +13,23 @@ from httpwire import wait_until
 from test_modbus_tables import call, read_params, tcp_connect_params
 from vexotest import VexoInstance, free_port
 
-CLIENT_ID = "vexo-under-test"
 BOILER = {"name": "Boiler, hall/2", "table": "holding", "slave": 1, "addr": 0, "count": 2, "intervalMs": 100}
 OFF_THE_MAP = {"name": "Off the map", "table": "input", "slave": 1, "addr": 20000, "count": 1, "intervalMs": 100}
 TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z)$")
 
 
 class Broker:
-    """One mosquitto; `lines` configure its listener beyond the port. It keeps its sessions
-    across a restart, as a plant's broker does."""
+    """One mosquitto, `lines` added to its config; its sessions outlive a restart, as a plant's do."""
 
-    def __init__(self, lines=(), start=True):
+    def __init__(self, lines=()):
         self.dir = tempfile.mkdtemp(prefix="vexo-broker-")
-        self.port = free_port()
-        self.log_path = os.path.join(self.dir, "broker.log")
+        self.port, self.log_path = free_port(), os.path.join(self.dir, "broker.log")
+        open(self.log_path, "w").close()
         with open(os.path.join(self.dir, "mosquitto.conf"), "w") as f:
             f.write("listener %d 127.0.0.1\nuser %s\nlog_dest file %s\nlog_type all\npersistence true\n"
                     "persistence_location %s/\n" % (self.port, getpass.getuser(), self.log_path, self.dir))
             f.write("".join(line + "\n" for line in lines) or "allow_anonymous true\n")
-        if start:
-            self.start()
+        self.start()
 
     def start(self):
         started = self.log().count(" running")
@@ -63,24 +49,18 @@ class Broker:
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def log(self):
-        if not os.path.exists(self.log_path):
-            return ""
         with open(self.log_path, encoding="utf-8", errors="replace") as f:
             return f.read()
 
-    def connections(self):
-        return self.log().count("New connection from")
-
 
 class Subscriber:
-    """A paho client that keeps every message of `topic` as (topic, payload text, retained).
-    With a client id its session outlives a broker restart."""
+    """Keeps every message of `topic` as (topic, text, retained); with a client id its session
+    outlives a broker restart."""
 
     def __init__(self, port, topic, client_id=""):
-        self.messages = []
+        self.messages, subscribed = [], threading.Event()
         self.client = mqtt.Client(client_id, clean_session=not client_id)
         self.client.reconnect_delay_set(1, 1)
-        subscribed = threading.Event()
         self.client.on_connect = lambda client, *_: client.subscribe(topic, qos=1)
         self.client.on_subscribe = lambda *_: subscribed.set()
         self.client.on_message = lambda _c, _u, m: self.messages.append((m.topic, m.payload.decode(), m.retain))
@@ -94,6 +74,12 @@ class Subscriber:
             raise AssertionError("%d of %d messages: %r" % (len(self.messages), count, self.messages))
         return self.messages
 
+    def ask(self, topic, payload, retain=False):
+        """Publishes a command; its answer is the next message this subscriber gets."""
+        count = len(self.messages)
+        self.client.publish(topic, payload, qos=1, retain=retain)
+        return json.loads(self.wait_for(count + 1)[count][1])
+
     def close(self):
         self.client.loop_stop()
         self.client.disconnect()
@@ -104,232 +90,176 @@ def broker_status(vexo):
         return json.loads(reply.read())
 
 
-def mqtt_config(broker, **keys):
-    config = {"enabled": "true", "host": "127.0.0.1", "port": broker.port, "clientId": CLIENT_ID}
-    config.update(keys)
-    return {"mqtt": config}
+def wait_for_status(vexo, condition, timeout=15.0, step=0.05):
+    seen = []
+    if not wait_until(lambda: seen.append(broker_status(vexo)) or condition(seen[-1]), timeout, step):
+        raise AssertionError("getBrokerStatus never matched: %r" % seen[-1])
+    return seen[-1]
 
 
-def start_polling(vexo, device, *definitions):
-    """Connects to the device and polls the definitions, each also into the value log."""
-    call(vexo, tcp_connect_params(device.port))
-    for definition in definitions:
-        call(vexo, dict(definition, func="saveDefinition", log=1))
-    call(vexo, {"func": "setPolling", "on": 1})
+def settled(vexo):
+    """The status once all is sent and no more comes (polling is off, the last read is in)."""
+    counts = []
 
-
-def logged_times(vexo):
-    """The time of every read in the value log, oldest first."""
-    with open(vexo.data_path("vexo-log.csv"), newline="", encoding="utf-8") as f:
-        return list(dict.fromkeys(row[0] for row in csv.reader(f)))
-
-
-def pauses_per_connection(log):
-    """The pauses Vexo announced before each connection it made, and after the last one."""
-    runs = [[]]
-    for connected, pause in re.findall(r"MQTT: (connected) to|next attempt in (\d+) s", log):
-        if connected:
-            runs.append([])
-        else:
-            runs[-1].append(int(pause))
-    return runs
-
-
-def make_certificate(directory):
-    """A self-signed certificate for 127.0.0.1, which is also its own CA."""
-    key, cert = os.path.join(directory, "broker-key.pem"), os.path.join(directory, "broker-cert.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                    "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
-                    "-addext", "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
-    return key, cert
+    def quiet(status):
+        counts.append((status["published"], status["dropped"]))
+        return status["queued"] == 0 and counts[-2:] == [counts[-1]] * 2
+    return wait_for_status(vexo, quiet, step=0.3)
 
 
 class BrokerFeedTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.broker, cls.device = Broker(), devsim.Devsim(["--tcp", "127.0.0.1:0"])
+        cls.addClassCleanup(cls.broker.cleanup)
+        cls.addClassCleanup(cls.device.stop)
+
     def keep(self, thing):
         self.addCleanup(thing.cleanup if hasattr(thing, "cleanup") else thing.close)
         return thing
 
-    def wait_for_status(self, vexo, condition, timeout=15.0):
-        seen = [None]
+    def vexo(self, broker=None, **keys):
+        mqtt_group = {"enabled": "true", "host": "127.0.0.1", "port": (broker or self.broker).port}
+        return self.keep(VexoInstance(config={"mqtt": dict(mqtt_group, **keys)}))
 
-        def matches():
-            seen[0] = broker_status(vexo)
-            return condition(seen[0])
+    def poll(self, vexo, *definitions):
+        call(vexo, tcp_connect_params(self.device.port))
+        for definition in definitions:
+            call(vexo, dict(definition, func="saveDefinition", log=1))
+        call(vexo, {"func": "setPolling", "on": 1})
 
-        if not wait_until(matches, timeout, step=0.1):
-            raise AssertionError("getBrokerStatus never matched: %r" % seen[0])
-        return seen[0]
-
-    def device(self):
-        device = devsim.Devsim(["--tcp", "127.0.0.1:0"])
-        self.addCleanup(device.stop)
-        return device
-
-    def test_without_a_broker_nothing_starts(self):
-        for mqtt_group, warned in [(None, False), ({"enabled": "false", "host": "127.0.0.1"}, False),
-                                   ({"enabled": "true"}, True)]:
-            with self.subTest(mqtt=mqtt_group):
-                vexo = self.keep(VexoInstance(config={"mqtt": mqtt_group} if mqtt_group else None))
-                self.assertEqual(broker_status(vexo), {"configured": False})
-                self.assertEqual("MQTT" in vexo.log_text(), warned, vexo.log_text())
-
-    def test_status_is_retained_online_and_offline_comes_from_the_will_or_a_clean_quit(self):
-        broker = self.keep(Broker())
-        vexo = self.keep(VexoInstance(config=mqtt_config(broker)))
-        self.wait_for_status(vexo, lambda s: s["connected"])
-        watcher = self.keep(Subscriber(broker.port, "vexo/status"))
-        self.assertEqual(watcher.wait_for(1), [("vexo/status", "online", True)])
-
-        vexo.process.send_signal(signal.SIGKILL)
-        self.assertEqual(watcher.wait_for(2)[1], ("vexo/status", "offline", False))
-
-        vexo = self.keep(VexoInstance(config=mqtt_config(broker)))
-        self.assertEqual(watcher.wait_for(3)[2], ("vexo/status", "online", False))
-        with ipc_connect(vexo.tmp) as client:
-            client.sendall(b"shutdown")
-            self.assertEqual(vexo.process.wait(10), 0)
-        # A clean DISCONNECT fires no will: the retained offline is Vexo's own.
-        self.assertIn("Received DISCONNECT from " + CLIENT_ID, broker.log())
-        late = self.keep(Subscriber(broker.port, "vexo/status"))
-        self.assertEqual(late.wait_for(1), [("vexo/status", "offline", True)])
-
-    def test_refused_or_untrusted_broker_waits_the_longest_pause_and_says_why(self):
-        work = tempfile.mkdtemp(prefix="vexo-mqtt-tls-")
-        self.addCleanup(shutil.rmtree, work, True)
-        key, cert = make_certificate(work)
-        passwords = os.path.join(work, "passwords")
-        subprocess.run(["mosquitto_passwd", "-b", "-c", passwords, "vexo", "secret"], check=True)
-        os.chmod(work, 0o755)
-        private = ["allow_anonymous false", "password_file " + passwords]
-        tls = ["allow_anonymous true", "certfile " + cert, "keyfile " + key]
-        for lines, keys, problem in [
-                (private, {"user": "vexo", "password": "wrong"}, "refused"),
-                (private, {"user": "vexo", "password": "secret"}, None),
-                (tls, {"tls": "true"}, "tls"),
-                (tls, {"tls": "true", "caFile": cert}, None)]:
-            with self.subTest(problem=problem, keys=keys):
-                broker = self.keep(Broker(lines))
-                vexo = self.keep(VexoInstance(config=mqtt_config(broker, **keys)))
-                if problem is None:
-                    self.wait_for_status(vexo, lambda s: s["connected"])
-                    continue
-                status = self.wait_for_status(vexo, lambda s: s["problem"] == problem)
-                self.assertFalse(status["connected"])
-                self.assertGreater(status["nextAttemptMs"], 55000)
-                time.sleep(3)
-                self.assertEqual((broker.connections(), broker_status(vexo)["attempts"]), (1, 1), vexo.log_text())
-                self.assertIn("next attempt in 60 s, the longest pause", vexo.log_text())
-
-    def test_every_read_is_one_retained_message_under_its_definitions_topic(self):
-        broker = self.keep(Broker())
-        vexo = self.keep(VexoInstance(config=mqtt_config(broker)))
-        watcher = self.keep(Subscriber(broker.port, "vexo/+/+"))
-        start_polling(vexo, self.device(), BOILER, OFF_THE_MAP)
+    def test_reads_are_retained_messages_and_the_status_has_a_will(self):
+        vexo = self.vexo(clientId="vexo-feed", topicPrefix="feed")
+        wait_for_status(vexo, lambda s: s["connected"])
+        watcher = self.keep(Subscriber(self.broker.port, "feed/#"))
+        self.assertEqual(watcher.wait_for(1), [("feed/status", "online", True)])
+        self.poll(vexo, BOILER, OFF_THE_MAP)
         # The computer and the slave name the device; a definition's name is made one topic level.
-        device = "vexo/%s-1/" % re.sub(r"[/+#\s]", "_", socket.gethostname())
+        device = "feed/%s-1/" % re.sub(r"[/+#\s]", "_", socket.gethostname())
         topics = [device + "Boiler,_hall_2", device + "Off_the_map"]
-        wait_until(lambda: {m[0] for m in watcher.messages} >= set(topics), 10)
-        boiler, broken = (json.loads(next(m[1] for m in watcher.messages if m[0] == t)) for t in topics)
+        wait_until(lambda: set(topics) <= {m[0] for m in watcher.messages}, 10)
+        call(vexo, {"func": "setPolling", "on": 0})
+        settled(vexo)
+        last = {m[0]: m[1] for m in watcher.messages}
+        boiler, broken = (json.loads(last[t]) for t in topics)
         self.assertRegex(boiler.pop("time"), TIME)
-        self.assertGreater(boiler.pop("ms"), 0)
-        self.assertGreater(boiler.pop("seq"), 0)
+        self.assertGreater(min(boiler.pop("ms"), boiler.pop("seq")), 0)
         self.assertEqual(boiler, {"id": 1, "name": "Boiler, hall/2", "slave": 1, "table": "holding", "fc": 3,
                                   "addr": 0, "count": 2, "regs": [1234, 65535], "values": [1234, -1], "error": ""})
         self.assertEqual((broken["values"], broken["regs"], broken["error"]),
                          ([], [], call(vexo, read_params("input", 20000, 1))["error"]))
+        # A new subscriber gets the latest read of each definition at once.
+        late = self.keep(Subscriber(self.broker.port, "feed/+/+")).wait_for(2)
+        self.assertEqual(sorted(late), [(t, last[t], True) for t in topics])
+        vexo.process.send_signal(signal.SIGKILL)
+        self.assertEqual(watcher.wait_for(len(watcher.messages) + 1)[-1], ("feed/status", "offline", False))
+        count = len(watcher.messages)
+        vexo = self.vexo(clientId="vexo-feed", topicPrefix="feed")
+        self.assertEqual(watcher.wait_for(count + 1)[count], ("feed/status", "online", False))
+        with ipc_connect(vexo.tmp) as client:
+            client.sendall(b"shutdown")
+            self.assertEqual(vexo.process.wait(10), 0)
+        # A clean DISCONNECT fires no will: the retained offline is Vexo's own.
+        self.assertIn("Received DISCONNECT from vexo-feed", self.broker.log())
+        self.assertEqual(self.keep(Subscriber(self.broker.port, "feed/status")).wait_for(1),
+                         [("feed/status", "offline", True)])
 
-        late = self.keep(Subscriber(broker.port, "vexo/+/+"))
-        wait_until(lambda: len([m for m in late.messages if m[2]]) >= 2, 10)
-        self.assertEqual(sorted(m[0] for m in late.messages if m[2]), topics)
+    def test_refused_or_untrusted_broker_waits_the_longest_pause_and_says_why(self):
+        work = tempfile.mkdtemp(prefix="vexo-mqtt-tls-")
+        self.addCleanup(shutil.rmtree, work, True)
+        key, cert, passwords = (os.path.join(work, name) for name in ("key.pem", "cert.pem", "passwords"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                        "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
+                        "-addext", "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
+        subprocess.run(["mosquitto_passwd", "-b", "-c", passwords, "vexo", "secret"], check=True)
+        os.chmod(work, 0o755)  # the broker reads them as its own user
+        broker = self.keep(Broker(["allow_anonymous false", "password_file " + passwords,
+                                   "certfile " + cert, "keyfile " + key]))
+        cases = {"refused": (cert, "wrong"), "tls": ("", "secret"), "": (cert, "secret")}
+        vexos = {problem: self.vexo(broker, tls="true", caFile=ca, user="vexo", password=password,
+                                    clientId="c" + problem) for problem, (ca, password) in cases.items()}
+        for problem, vexo in vexos.items():  # refused and untrusted: the next attempt in about 60 s
+            wait_for_status(vexo, lambda s: (s["problem"], s["connected"], s["nextAttemptMs"] > 55000) ==
+                            (problem, not problem, bool(problem)))
+        time.sleep(1.5)  # long enough for a second attempt after the shortest pause
+        self.assertEqual([broker_status(vexos[p])["attempts"] for p in cases], [1, 1, 1])
+        self.assertEqual(["the longest pause" in vexos[p].log_text() for p in cases], [True, True, False])
+        self.assertEqual(broker.log().count("New connection from"), 3, broker.log())
 
-    def test_a_broker_restart_loses_nothing_the_queue_holds_and_the_pause_grows(self):
-        device = self.device()
-        for max_queued in (10000, 5):
-            with self.subTest(maxQueued=max_queued):
-                broker = self.keep(Broker(start=False))
-                vexo = self.keep(VexoInstance(config=mqtt_config(broker, device="line-3", maxQueued=max_queued)))
-                wait_for_log(vexo, "next attempt in 2 s")
-                broker.start()
-                self.wait_for_status(vexo, lambda s: s["connected"])
-                watcher = self.keep(Subscriber(broker.port, "vexo/line-3/#", client_id="watcher"))
-                start_polling(vexo, device, BOILER)
-                watcher.wait_for(3)
-                broker.stop()
-                self.wait_for_status(vexo, lambda s: s["queued"] + s["dropped"] >= 10)
-                broker.start()
-                self.wait_for_status(vexo, lambda s: s["connected"] and s["queued"] == 0)
-                call(vexo, {"func": "setPolling", "on": 0})
-                time.sleep(0.5)
-                logged = logged_times(vexo)
-                status = broker_status(vexo)
-                wait_until(lambda: len({m[1] for m in watcher.messages}) >= len(logged) - status["dropped"], 10)
-
-                received = list(dict.fromkeys(json.loads(m[1])["time"] for m in watcher.messages))
-                self.assertEqual(received, sorted(received))
-                missing = [t for t in logged if t not in received]
-                self.assertEqual((len(missing), len(received)), (status["dropped"], status["published"]))
-                self.assertEqual(status["dropped"] > 0, max_queued == 5)
-                # The oldest went: what is missing is one run of reads.
-                if missing:
-                    first = logged.index(missing[0])
-                    self.assertEqual(missing, logged[first:first + len(missing)])
-                for run in pauses_per_connection(vexo.log_text()):
-                    self.assertEqual(run, [1, 2, 4, 8][:len(run)])
-
-    def test_writes_run_only_when_allowed_and_answer_as_writetable_does(self):
-        device = self.device()
-        command = {"id": "w1", "table": "holding", "addr": 100, "values": [7, 8]}
-        for keys, subscribed in [({"commandTopic": "plant/cmd"}, False),
-                                 ({"allowWrites": "true"}, False),
-                                 ({"allowWrites": "true", "commandTopic": "plant/cmd"}, True)]:
-            with self.subTest(keys=keys):
-                broker = self.keep(Broker())
-                vexo = self.keep(VexoInstance(config=mqtt_config(broker, **keys)))
-                call(vexo, tcp_connect_params(device.port))
-                self.wait_for_status(vexo, lambda s: s["connected"])
-                self.assertEqual(broker_status(vexo)["writes"], subscribed)
-                self.assertEqual("Received SUBSCRIBE from " + CLIENT_ID in broker.log(), subscribed)
-                if not subscribed:
-                    self.assertEqual(self.command(broker, json.dumps(command), wait=1.5), None)
-                    continue
-                self.check_commands(broker, vexo)
-
-    def command(self, broker, payload, retain=False, wait=10.0):
-        """Publishes one command; its answer, or None when none comes within wait seconds."""
-        results = Subscriber(broker.port, "plant/cmd/result")
-        try:
-            publish.single("plant/cmd", payload, qos=1, retain=retain, hostname="127.0.0.1", port=broker.port)
-            wait_until(lambda: results.messages, wait)
-            return json.loads(results.messages[0][1]) if results.messages else None
-        finally:
-            results.close()
-
-    def check_commands(self, broker, vexo):
-        for params, answer in [
-                ({"id": "w1", "table": "holding", "addr": 100, "values": [7, 8]}, "writeTable"),
-                ({"id": 2, "table": "holding", "addr": 100, "values": ["9007199254740993"], "type": "int64"},
-                 "writeTable"),
-                ({"id": 3, "table": "discrete", "addr": 0, "values": [1]}, "writeTable"),
-                ({"table": "holding", "addr": 100, "values": [9007199254740993], "type": "int64"},
-                 {"error": "64-bit integers from 2^53 on must be sent as decimal strings"}),
-                ({"id": "u", "table": "holding", "adr": 100, "values": [1]}, {"id": "u", "error": 'Unknown member "adr"'}),
-                ([7, 8], {"error": "A command is one JSON object"})]:
-            with self.subTest(command=params):
-                reply = self.command(broker, json.dumps(params))
-                if answer == "writeTable":
-                    direct = dict((k, json.dumps(v) if k == "values" else v) for k, v in params.items() if k != "id")
-                    answer = dict({"id": params["id"]}, **call(vexo, dict(direct, func="writeTable")))
-                    reply.pop("ms", None), answer.pop("ms", None)
-                self.assertEqual(reply, answer)
-        self.assertEqual(call(vexo, read_params("holding", 100, 1, "int64"))["values"], ["9007199254740993"])
+    def test_a_broker_restart_loses_nothing_the_queue_holds_and_drops_the_oldest(self):
+        broker = self.keep(Broker())
+        vexo = self.vexo(broker, device="line-3", maxQueued=5, allowWrites="true", commandTopic="plant/cmd")
+        wait_for_status(vexo, lambda s: s["connected"])
+        watcher = self.keep(Subscriber(broker.port, "vexo/line-3/#", client_id="watcher"))
+        results = self.keep(Subscriber(broker.port, "plant/cmd/result"))
+        self.poll(vexo, BOILER)
         # A retained command runs when it is sent, and never again when Vexo subscribes anew.
         retained = {"id": "r", "table": "holding", "addr": 100, "values": [5]}
-        self.assertIn("ok", self.command(broker, json.dumps(retained), retain=True))
+        self.assertIn("ok", results.ask("plant/cmd", json.dumps(retained), retain=True))
         call(vexo, {"func": "writeTable", "table": "holding", "addr": 100, "values": "[9]"})
+        watcher.wait_for(3)
         broker.stop()
+        stopped = time.time()
+        wait_for_status(vexo, lambda s: s["dropped"] > 0)
+        wait_for_log(vexo, "next attempt in 2 s")
         broker.start()
+        wait_for_status(vexo, lambda s: s["connected"] and s["queued"] == 0)
+        call(vexo, {"func": "setPolling", "on": 0})
         wait_for_log(vexo, "a retained command on plant/cmd is not run")
         self.assertEqual(call(vexo, read_params("holding", 100, 1))["values"], [9])
+        status = settled(vexo)
+        with open(vexo.data_path("vexo-log.csv"), newline="", encoding="utf-8") as f:
+            logged = list(dict.fromkeys(row[0] for row in csv.reader(f)))  # the value log: every read's time
+        sent = status["published"] - 1  # the reads, without the command's answer
+        self.assertEqual(sent + status["dropped"], len(logged))
+        wait_until(lambda: len({m[1] for m in watcher.messages}) >= sent, 10)
+        received = list(dict.fromkeys(json.loads(m[1])["time"] for m in watcher.messages))
+        self.assertEqual(received, sorted(received))
+        # The oldest went, and were counted: what is missing is one run of reads.
+        missing = [t for t in logged if t not in received]
+        self.assertEqual((len(missing), len(received)), (status["dropped"], sent))
+        first = logged.index(missing[0])
+        self.assertEqual(missing, logged[first:first + len(missing)])
+        self.assertIn(next(t for t in logged if datetime.fromisoformat(t.replace("Z", "+00:00")).timestamp() > stopped),
+                      missing)
+        # The pause before each connection grows from 1 s and starts again after a connection.
+        for run in re.split(r"MQTT: connected to", vexo.log_text()):
+            pauses = [int(p) for p in re.findall(r"next attempt in (\d+) s", run)]
+            self.assertEqual(pauses, [1, 2, 4, 8][:len(pauses)])
+
+    def test_nothing_runs_unless_configured_and_writes_answer_as_writetable_does(self):
+        for group, warned in [({}, False), ({"enabled": "false", "host": "127.0.0.1"}, False), ({"enabled": "1"}, True)]:
+            vexo = self.keep(VexoInstance(config={"mqtt": group}))
+            self.assertEqual((broker_status(vexo), "MQTT" in vexo.log_text()), ({"configured": False}, warned))
+        instances = [self.vexo(clientId="no-topic", allowWrites="true"),
+                     self.vexo(clientId="not-allowed", commandTopic="off/cmd"),
+                     self.vexo(clientId="writer", allowWrites="true", commandTopic="plant/cmd")]
+        self.assertEqual([wait_for_status(v, lambda s: s["connected"])["writes"] for v in instances],
+                         [False, False, True])
+        vexo = instances[-1]
+        call(vexo, tcp_connect_params(self.device.port))
+        results = self.keep(Subscriber(self.broker.port, "+/cmd/result"))
+        results.client.publish("off/cmd", json.dumps({"table": "holding", "addr": 200, "values": [77]}), qos=1)
+        big = {"table": "holding", "addr": 100, "type": "int64"}
+        for params, error in [
+                ({"id": "w1", "table": "holding", "addr": 100, "values": [7, 8]}, None),
+                (dict(big, id=2, values=["9007199254740993"]), None),
+                ({"id": 3, "table": "discrete", "addr": 0, "values": [1]}, None),  # writeTable's own refusal
+                (dict(big, values=[9007199254740993]), "64-bit integers from 2^53 on must be sent as decimal strings"),
+                ({"id": "u", "table": "holding", "adr": 100, "values": [1]}, 'Unknown member "adr"'),
+                ([7, 8], "A command is one JSON object")]:
+            reply, answer = results.ask("plant/cmd", json.dumps(params)), {"error": error}
+            if not error:  # exactly what writeTable itself answers, ms aside
+                direct = {k: json.dumps(v) if k == "values" else v for k, v in params.items() if k != "id"}
+                answer, _ = call(vexo, dict(direct, func="writeTable")), reply.pop("ms", None)
+                answer.pop("ms", None)
+            self.assertEqual(reply, dict({"id": params["id"]} if "id" in params else {}, **answer), params)
+        self.assertEqual(call(vexo, read_params("holding", 100, 1, "int64"))["values"], ["9007199254740993"])
+        # Only the writer subscribed, and only it answered.
+        subscribers = re.findall(r"Received SUBSCRIBE from (\S+)", self.broker.log())
+        self.assertEqual([c for c in subscribers if c in ("no-topic", "not-allowed", "writer")], ["writer"])
+        self.assertEqual({m[0] for m in results.messages}, {"plant/cmd/result"})
+
 
 if __name__ == "__main__":
     unittest.main()
