@@ -15,10 +15,11 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config ccache
     fonts-dejavu-core curl)
 # Installs run without recommendations: list what the tests import or start themselves.
 # pymodbus's server imports serial and serial_asyncio, which it only recommends. The broker
-# tests start their own mosquitto (never the system's service) and subscribe with paho.
+# tests start their own mosquitto (never the system's service, mosquitto_passwd from the same
+# package) and subscribe with paho.
 TEST_PACKAGES=(python3 python3-pymodbus python3-serial python3-serial-asyncio python3-aiosmtpd
     socat poppler-utils openssl iproute2 xvfb xdotool chromium
-    mosquitto mosquitto-clients python3-paho-mqtt)
+    mosquitto python3-paho-mqtt)
 QT6_PACKAGES=(qt6-base-dev qt6-declarative-dev qt6-serialport-dev)
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

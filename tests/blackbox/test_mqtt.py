@@ -1,9 +1,8 @@
 """Publishing to a real broker: Debian's mosquitto on a free loopback port with a config file of
 the test's own, watched with paho and through the broker's own log."""
-import csv, getpass, json, os, re, shutil, signal, socket, subprocess, tempfile, threading, time  # noqa: E401
-import unittest
-from datetime import datetime
+import csv, getpass, json, os, re, shutil, signal, socket, subprocess, tempfile, threading, time, unittest  # noqa
 import urllib.request
+from datetime import datetime
 
 import paho.mqtt.client as mqtt
 
@@ -228,7 +227,7 @@ class BrokerFeedTest(unittest.TestCase):
             self.assertEqual(pauses, [1, 2, 4, 8][:len(pauses)])
 
     def test_nothing_runs_unless_configured_and_writes_answer_as_writetable_does(self):
-        for group, warned in [({}, False), ({"enabled": "false", "host": "127.0.0.1"}, False), ({"enabled": "1"}, True)]:
+        for group, warned in [({}, False), ({"enabled": "0", "host": "127.0.0.1"}, False), ({"enabled": "1"}, True)]:
             vexo = self.keep(VexoInstance(config={"mqtt": group}))
             self.assertEqual((broker_status(vexo), "MQTT" in vexo.log_text()), ({"configured": False}, warned))
         instances = [self.vexo(clientId="no-topic", allowWrites="true"),
