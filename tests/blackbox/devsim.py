@@ -1,4 +1,5 @@
-"""Starts vexo-devsim and socat pseudo-terminal pairs for black-box tests and benchmarks.
+"""The Modbus side of the black-box tests and benchmarks: vexo-devsim, socat pseudo-terminal
+pairs, the pymodbus peer, and AJAX calls to a running vexo.
 
     with PtyPair() as line, Devsim(["--rtu", line.second]) as device: ...
     with Devsim(["--tcp", "127.0.0.1:0"]) as device: device.port ...
@@ -6,15 +7,60 @@
 The simulator logs one line per request on its standard output; `request_count` counts
 them. `set_fault` switches its behaviour while it runs through its control file.
 """
+import json
 import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+import urllib.parse
+
+from vexotest import read_http_response
 
 BUILD_DIR = os.environ.get("VEXO_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+
+
+NO_ANSWER = "I/O error: did not receive any data from slave."
+
+
+def ajax(vexo, params, timeout=30.0):
+    """One AJAX call on its own connection; returns (status line, lower-cased headers, body)."""
+    with vexo.connect(timeout=timeout) as sock:
+        sock.sendall(("GET /ajax.html?%s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"
+                      % urllib.parse.urlencode(params)).encode())
+        status, headers, body, _ = read_http_response(sock, timeout=timeout)
+        return status, dict((n.lower(), v) for n, v in headers), body
+
+
+def body(vexo, params, timeout=30.0):
+    return ajax(vexo, params, timeout)[2]
+
+
+def call(vexo, params):
+    """The JSON reply of one AJAX call."""
+    return json.loads(body(vexo, params))
+
+
+def tcp_connect_params(port, timeout=1000, host="127.0.0.1"):
+    return {"func": "connect", "connType": "tcp", "ipAddres_tcp": host, "slaveID": 1, "port_tcp": port,
+            "timeout": timeout}
+
+
+def serial_connect_params(port, baud=9, mode=3, timeout=100):
+    return {"func": "connect", "connType": "serial", "portSelect": port, "slaveID": 1, "baudRate": baud,
+            "mode": mode, "timeout": timeout}
+
+
+def read_params(address, count, **extra):
+    return dict({"func": "readRegisters", "regAddr": address, "valuesCnt": count}, **extra)
+
+
+def write_params(address, count, values, **extra):
+    return dict({"func": "writeRegisters", "regAddr": address, "valuesCnt": count,
+                 "regVals": urllib.parse.quote(values)}, **extra)
 
 
 class _StoppedOnExit:
@@ -101,3 +147,30 @@ class PtyPair(_StoppedOnExit):
             self.process.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
 
+
+
+class PymodbusPeer(_StoppedOnExit):
+    """pymodbus_peer.py as a child process: an independent Modbus TCP device on loopback."""
+
+    def __init__(self):
+        self.process = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "pymodbus_peer.py")],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("port "):
+            self.stop()
+            raise RuntimeError("pymodbus peer did not start: %r" % line)
+        self.port = int(line.split()[1])
+
+    def command(self, text):
+        self.process.stdin.write(text + "\n")
+        self.process.stdin.flush()
+        while True:  # the server library may print lines of its own
+            line = self.process.stdout.readline()
+            if not line or line.startswith("= "):
+                return line.strip()[2:]
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+        self.process.stdin.close()
+        self.process.stdout.close()

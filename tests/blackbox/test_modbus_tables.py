@@ -2,16 +2,12 @@
 getCounters, resetCounters) through the real vexo, against vexo-devsim's documented preloads
 and against pymodbus as an independent peer."""
 import json
-import os
-import subprocess
-import sys
 import unittest
 
 import devsim
 import vexotest
-from test_modbus_api import ajax, tcp_connect_params
+from devsim import NO_ANSWER, call, serial_connect_params, tcp_connect_params
 
-NO_ANSWER = "I/O error: did not receive any data from slave."
 PI = 3.141592653589793
 COILS_0_15 = [1, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0]
 DISCRETE_0_15 = [1, 1, 0, 0, 1, 0, 1, 0, 1, 1, 1, 1, 0, 0, 0, 0]
@@ -85,8 +81,16 @@ REFUSALS = [
 ]
 
 
-def call(vexo, params):
-    return json.loads(ajax(vexo, params)[2])
+# pymodbus kind, word order, readRegisters parameters, value, value shown.
+PAYLOADS = [
+    ("16bit_int", "big", {}, "-1234", -1234),
+    ("32bit_int", "little", {"regType": "int", "valSize": 32}, "-123456789", -123456789),
+    ("32bit_uint", "big", {"regType": "long", "valSize": 32}, "4000000000", 4000000000),
+    # The high-half-first type is unsigned: a negative value shows as its 32-bit pattern.
+    ("32bit_int", "big", {"regType": "long", "valSize": 32}, "-5", 4294967291),
+    ("32bit_float", "little", {"regType": "float1234", "valSize": 32}, "-3.25", -3.25),
+    ("32bit_float", "big", {"regType": "float4321", "valSize": 32}, "1234.5", 1234.5),
+]
 
 
 def read_params(table, addr, count, value_type=None, order=None, **extra):
@@ -176,33 +180,58 @@ class TablesOverTcp(unittest.TestCase):
         self.assertEqual(len(call(self.vexo, {"func": "getTraffic", "since": start})["items"]), 6)
 
 
-class Peer:
-    """tests/blackbox/pymodbus_peer.py as a child process."""
-
-    def __init__(self):
-        self.process = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "pymodbus_peer.py")],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline()
-        if not line.startswith("port "):
-            self.stop()
-            raise RuntimeError("pymodbus peer did not start: %r" % line)
-        self.port = int(line.split()[1])
-
-    def command(self, text):
-        self.process.stdin.write(text + "\n")
-        self.process.stdin.flush()
-        return self.process.stdout.readline().strip()[2:]
-
-    def stop(self):
-        self.process.kill()
-        self.process.wait()
-        self.process.stdin.close()
-        self.process.stdout.close()
+class TablesOverRtu(unittest.TestCase):
+    def test_each_function_is_recorded_as_sent_and_broken_answers_are_refused(self):
+        line = devsim.PtyPair()
+        self.addCleanup(line.stop)
+        device = devsim.Devsim(["--rtu", line.second])
+        self.addCleanup(device.stop)
+        vexo = vexotest.VexoInstance(config={"serial": {"extraPorts": line.first}})
+        self.addCleanup(vexo.cleanup)
+        self.assertEqual(call(vexo, serial_connect_params(line.first)), {"ok": "Connected with serial port."})
+        start = call(vexo, {"func": "getTraffic", "since": 1 << 40})["next"]
+        # Parameters, function code, answer length (address, PDU and CRC).
+        for params, function, answer in [
+                (read_params("coils", 0, 16), 1, 1 + 4 + 2),
+                (read_params("discrete", 0, 16), 2, 1 + 4 + 2),
+                (read_params("holding", 0, 3), 3, 1 + 8 + 2),
+                (read_params("input", 0, 52), 4, 1 + 106 + 2),
+                ({"func": "writeTable", "table": "coils", "addr": 200, "values": "[1]"}, 5, 1 + 5 + 2),
+                ({"func": "writeTable", "table": "holding", "addr": 200, "values": "[1]"}, 6, 1 + 5 + 2),
+                ({"func": "writeTable", "table": "coils", "addr": 200, "values": "[1,0,1]"}, 15, 1 + 5 + 2),
+                ({"func": "writeTable", "table": "holding", "addr": 200, "values": "[1,2]"}, 16, 1 + 5 + 2),
+                ({"func": "identifySlave"}, 17, 1 + 25 + 2)]:
+            with self.subTest(params=params):
+                self.assertNotIn("error", call(vexo, params))
+                item = call(vexo, {"func": "getTraffic", "since": start})["items"][-1]
+                start = item["seq"] + 1
+                # Exactly what reached the device, CRC included.
+                self.assertEqual((item["fc"], item["req"].replace(" ", "")),
+                                 (function, last_request(device).split("frame=")[1]))
+                self.assertEqual(len(bytes.fromhex(item["resp"])), answer)
+        call(vexo, {"func": "resetCounters"})
+        # Answers that do not fit the request: the wrong length, or a broken frame.
+        for fault, params in [("short", read_params("coils", 0, 16)), ("short", read_params("discrete", 0, 9)),
+                              ("short", read_params("input", 0, 2)),
+                              ("short", {"func": "writeTable", "table": "coils", "addr": 300, "values": "[1]"}),
+                              ("short", {"func": "writeTable", "table": "holding", "addr": 300, "values": "[7]"}),
+                              ("short", {"func": "writeTable", "table": "coils", "addr": 300, "values": "[1,0,1]"}),
+                              ("short", {"func": "writeTable", "table": "holding", "addr": 300, "values": "[7,8]"}),
+                              ("malformed", read_params("discrete", 0, 16)),
+                              ("malformed", read_params("input", 0, 2)),
+                              ("malformed", {"func": "writeTable", "table": "holding", "addr": 300, "values": "[7]"}),
+                              ("bad-crc", read_params("input", 0, 2))]:
+            with self.subTest(fault=fault, params=params):
+                device.set_fault(fault)
+                expected = "Protocol error! Invalid CRC" if fault == "bad-crc" else "Protocol error! Invalid data"
+                self.assertEqual(call(vexo, params), {"error": expected})
+        counters = call(vexo, {"func": "getCounters"})
+        self.assertEqual([counters[k] for k in ("answers", "timeouts", "exceptions", "crcErrors")], [0, 0, 0, 4])
 
 
 class TablesAgainstPymodbus(unittest.TestCase):
-    def test_bits_input_registers_and_single_writes(self):
-        peer = Peer()
+    def test_bits_registers_and_payloads_agree(self):
+        peer = devsim.PymodbusPeer()
         self.addCleanup(peer.stop)
         vexo = vexotest.VexoInstance()
         self.addCleanup(vexo.cleanup)
@@ -219,6 +248,15 @@ class TablesAgainstPymodbus(unittest.TestCase):
             params.update({"func": "writeTable", "addr": 20})
             self.assertEqual(call(vexo, params)["ok"], "Values successfully sent.")
             self.assertEqual(peer.command("get %s 20 %d" % (table, expected.count(",") + 1)), expected)
+        # Values built and decoded by pymodbus's own payload classes, through readRegisters and
+        # writeRegisters; "big" puts the high half in the first register.
+        for kind, order, params, value, shown in PAYLOADS:
+            with self.subTest(kind=kind, order=order, params=params):
+                self.assertEqual(peer.command("encode 10 %s %s %s" % (kind, order, value)), "ok")
+                self.assertEqual(call(vexo, devsim.read_params(10, 1, **params)), [shown])
+                self.assertEqual(call(vexo, devsim.write_params(50, 1, "[%s]" % value, **params)),
+                                 {"ok": "Values successfully sent."})
+                self.assertEqual(peer.command("decode 50 %s %s" % (kind, order)), value)
 
 
 if __name__ == "__main__":

@@ -11,8 +11,7 @@ import unittest
 import devsim
 import vexotest
 from desktopsupport import successor
-from test_modbus_api import ajax
-from test_modbus_tables import call, tcp_connect_params
+from devsim import ajax, call, serial_connect_params, tcp_connect_params
 
 BOILER = {"name": "Boiler, hall 2", "table": "holding", "slave": 1, "addr": 0, "count": 2, "intervalMs": 100}
 PRESSURE = {"name": "Pressure", "table": "input", "slave": 1, "addr": 8, "count": 1, "type": "float32",
@@ -165,9 +164,7 @@ class PollingOverRtu(unittest.TestCase):
         self.addCleanup(device.stop)
         vexo = vexotest.VexoInstance(config={"serial": {"extraPorts": line.first}})
         self.addCleanup(vexo.cleanup)
-        self.assertEqual(call(vexo, {"func": "connect", "connType": "serial", "portSelect": line.first, "slaveID": 1,
-                                     "baudRate": 9, "mode": 3, "timeout": 100}),
-                         {"ok": "Connected with serial port."})
+        self.assertEqual(call(vexo, serial_connect_params(line.first)), {"ok": "Connected with serial port."})
         for i in range(3):
             save(vexo, dict(BOILER, name="poll%d" % i, addr=100 + 10 * i, count=10))
         wait_for(lambda: device.request_count(3) >= 6, what="polls")
