@@ -7,6 +7,7 @@ pairs, the pymodbus peer, and AJAX calls to a running vexo.
 The simulator logs one line per request on its standard output; `request_count` counts
 them. `set_fault` switches its behaviour while it runs through its control file.
 """
+import http.client
 import json
 import os
 import re
@@ -18,21 +19,21 @@ import threading
 import time
 import urllib.parse
 
-from vexotest import read_http_response
-
-BUILD_DIR = os.environ.get("VEXO_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
-
+from vexotest import BUILD_DIR
 
 NO_ANSWER = "I/O error: did not receive any data from slave."
 
 
 def ajax(vexo, params, timeout=30.0):
     """One AJAX call on its own connection; returns (status line, lower-cased headers, body)."""
-    with vexo.connect(timeout=timeout) as sock:
-        sock.sendall(("GET /ajax.html?%s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"
-                      % urllib.parse.urlencode(params)).encode())
-        status, headers, body, _ = read_http_response(sock, timeout=timeout)
-        return status, dict((n.lower(), v) for n, v in headers), body
+    connection = http.client.HTTPConnection("127.0.0.1", vexo.port, timeout=timeout)
+    try:
+        connection.request("GET", "/ajax.html?" + urllib.parse.urlencode(params))
+        reply = connection.getresponse()
+        status = "HTTP/%.1f %d %s" % (reply.version / 10, reply.status, reply.reason)
+        return status, {n.lower(): v for n, v in reply.getheaders()}, reply.read()
+    finally:
+        connection.close()
 
 
 def body(vexo, params, timeout=30.0):
@@ -99,17 +100,15 @@ class Devsim(_StoppedOnExit):
             if line.startswith(self._expect):
                 self._ready.set()
 
-    def request_count(self, function=None):
+    def requests(self, function=None):
+        """The request lines logged so far (of one function code), oldest first."""
         time.sleep(0.05)  # the log line of the last request may still be in the pipe
         prefix = "request function=" if function is None else "request function=%d " % function
         with self._lock:
-            return sum(1 for l in self.lines if l.startswith(prefix))
+            return [l for l in self.lines if l.startswith(prefix)]
 
-    def requests(self):
-        """The request lines logged so far, oldest first."""
-        self.request_count()  # lets the last line arrive
-        with self._lock:
-            return [l for l in self.lines if l.startswith("request function=")]
+    def request_count(self, function=None):
+        return len(self.requests(function))
 
     def set_fault(self, mode, delay_ms=0):
         new = self.control + ".new"
@@ -146,7 +145,6 @@ class PtyPair(_StoppedOnExit):
             self.process.terminate()
             self.process.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
-
 
 
 class PymodbusPeer(_StoppedOnExit):

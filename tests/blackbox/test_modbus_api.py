@@ -1,12 +1,11 @@
 """The Modbus functions of the AJAX API (connect, readRegisters, writeRegisters, identifySlave,
 disconnect, getPortSettings) through the real vexo, against vexo-devsim over TCP and RTU."""
-import json
 import threading
 import time
 import unittest
 
 import vexotest
-from devsim import (NO_ANSWER, Devsim, PtyPair, ajax, body, call, read_params, serial_connect_params,
+from devsim import (Devsim, PtyPair, ajax, body, call, read_params, serial_connect_params,
                     tcp_connect_params, write_params)
 
 TCP_OK = {"ok": "Connected with Modbus TCP."}
@@ -15,7 +14,6 @@ SENT = {"ok": "Values successfully sent."}
 INPUT_ERROR = {"error": "Input parameters error!"}
 NOT_TCP = {"error": "Could not connect to Modbus TCP!"}
 INVALID_DATA = {"error": "Protocol error! Invalid data"}
-MISMATCH = {"error": "Number of registers returned does not match!"}
 DESCRIBED_PORT = '/nonexistent/Meter "7"\\'
 R32 = {"regSize": 32, "valSize": 32}
 # Refused before anything is sent: parameters, reply.
@@ -28,11 +26,8 @@ REFUSALS = [
     (read_params(5000, 1, regSize=32, valSize=16), {"error": "Invalid one value size!"}),
     (read_params(0, 201), {"error": "Too many registers"}),
     (read_params(0, 0), INPUT_ERROR),
-    (read_params(0, -5), INPUT_ERROR),
     (read_params(70000, 1), INPUT_ERROR),
-    (read_params(0, 1, raw=1, regSize=8), {"error": "Invalid registers size!"}),
-    # Within the engine's limit, beyond what one request carries.
-    (read_params(0, 200, valSize=32), {"error": "Protocol error! Too many data"}),
+    # Within the engine's limit, beyond what one 32-bit request carries.
     (read_params(5000, 63, **R32), {"error": "Protocol error! Too many data"}),
     ({"func": "writeRegisters", "regAddr": 0, "valuesCnt": 1}, INPUT_ERROR),
     (write_params(0, 1, "[1]", regSize=20), {"error": "Invalid registers size!"}),
@@ -43,20 +38,7 @@ REFUSALS = [
     (write_params(0, 0, "[]"), INPUT_ERROR),
     (write_params(300, 2, "[1,2,3]"), {"error": "Registers values error!"}),
     (write_params(300, 1, "5"), {"error": "Registers values error!"}),
-    (write_params(300, 1, "[1,"), {"error": "Registers values error!"}),
 ]
-# Fault of the device, parameters, reply, requests the device sees (failures are repeated).
-FAULTS = [
-    ("silent", read_params(0, 2), {"error": NO_ANSWER}, 1),
-    ("silent", read_params(5000, 2, **R32), {"error": NO_ANSWER}, 1),
-    ("short", read_params(0, 3), INVALID_DATA, 4),
-    ("short", read_params(5000, 2, regType="uint", **R32), MISMATCH, 4),
-    ("short", write_params(5300, 2, "[1,2]", **R32), MISMATCH, 4),
-    ("malformed", read_params(5000, 1, **R32), INVALID_DATA, 4),
-    ("malformed", write_params(330, 1, "[5]"), INVALID_DATA, 4),
-    ("none", read_params(7999, 2, **R32), {"error": "Protocol error! Illegal data address"}, 4),
-]
-
 
 class ModbusOverTcp(unittest.TestCase):
     @classmethod
@@ -72,17 +54,6 @@ class ModbusOverTcp(unittest.TestCase):
         cls.vexo.cleanup()
         cls.device.stop()
         cls.line.stop()
-
-    def setUp(self):
-        self.device.set_fault("none")
-
-    def assertSends(self, params, reply, requests):
-        """The reply, and how many requests the device saw since the last check."""
-        seen = getattr(self, "seen", None)
-        seen = self.device.request_count() if seen is None else seen
-        self.assertEqual(call(self.vexo, params), reply)
-        self.seen = self.device.request_count()
-        self.assertEqual(self.seen - seen, requests, params)
 
     def settings(self):
         return call(self.vexo, {"func": "getPortSettings"})
@@ -147,26 +118,18 @@ class ModbusOverTcp(unittest.TestCase):
         # Unit id 70000 is stored as its low 16 bits, which the library refuses: nothing is sent.
         self.assertEqual(call(self.vexo, dict(tcp_connect_params(self.device.port), slaveID=70000)), TCP_OK)
         self.assertEqual(self.settings()["userSettings"]["slaveID"], 4464)
+        before = self.device.request_count()
         for params in (read_params(8, 1), write_params(300, 1, "[1]"), {"func": "identifySlave"}):
-            self.assertSends(params, INPUT_ERROR, 0)
+            self.assertEqual(call(self.vexo, params), INPUT_ERROR)
+        self.assertEqual(self.device.request_count(), before)
 
-    def test_refusals_send_nothing_and_faults_are_told(self):
-        self.assertEqual(call(self.vexo, tcp_connect_params(self.device.port, timeout=300)), TCP_OK)
+    def test_refusals_send_nothing(self):
+        self.assertEqual(call(self.vexo, tcp_connect_params(self.device.port)), TCP_OK)
         before = self.device.request_count()
         for params, reply in REFUSALS:
             with self.subTest(params=params):
                 self.assertEqual(call(self.vexo, params), reply)
         self.assertEqual(self.device.request_count(), before)
-        for fault, params, reply, requests in FAULTS:
-            with self.subTest(fault=fault, params=params):
-                self.device.set_fault(fault)
-                self.assertSends(params, reply, requests)
-        # An answer late but within the time-out is taken; the time-out is the answer's.
-        self.device.set_fault("none", delay_ms=150)
-        self.assertEqual(call(self.vexo, read_params(0, 1)), [1234])
-        self.assertEqual(call(self.vexo, tcp_connect_params(self.device.port, timeout=1000)), TCP_OK)
-        self.device.set_fault("none", delay_ms=600)
-        self.assertEqual(call(self.vexo, read_params(0, 1)), [1234])
 
     def test_serial_line(self):
         # A part of the listed name is enough; mode 7 is 8N1 and stored as given.
@@ -176,35 +139,13 @@ class ModbusOverTcp(unittest.TestCase):
                          ["ptyA", 12, 7, 30, "serial", True])
         self.assertEqual(call(self.vexo, write_params(500, 2, "[7,-7]")), SENT)
         self.assertEqual(call(self.vexo, read_params(500, 2)), [7, -7])
-        bad_crc = {"error": "Protocol error! Invalid CRC"}
-        # A checksum error reopens the line and asks again, three times; identification once.
-        for fault, params, reply, requests in [("bad-crc", read_params(500, 2), bad_crc, 4),
-                                               ("bad-crc", write_params(410, 1, "[3]"), bad_crc, 4),
-                                               ("bad-crc", {"func": "identifySlave"}, bad_crc, 2),
-                                               ("silent", read_params(0, 2), {"error": NO_ANSWER}, 1),
-                                               ("short", read_params(0, 2), INVALID_DATA, 4),
-                                               ("short", read_params(5000, 2, **R32), MISMATCH, 4)]:
-            with self.subTest(fault=fault, params=params):
-                self.device.set_fault(fault)
-                self.assertSends(params, reply, requests)
-        log = self.vexo.log_text()
-        for attempt in (1, 2, 3):
-            self.assertIn("CRC retransmission attempt number : %d" % attempt, log)
-        self.device.set_fault("none")
-        self.assertEqual(call(self.vexo, {"func": "identifySlave"})["id"], 42)
-        # Identification's long time-outs end with it: a silent slave fails as fast as before.
-        self.device.set_fault("silent")
-        started = time.monotonic()
-        self.assertEqual(call(self.vexo, read_params(8, 1)), {"error": NO_ANSWER})
-        self.assertLess(time.monotonic() - started, 5)
-        self.device.set_fault("none")
-        self.assertEqual(call(self.vexo, read_params(8, 1)), [42])
         self.assertEqual(call(self.vexo, {"func": "disconnect"}), {"ok": "Disconnected"})
 
     def test_a_second_modbus_call_waits_for_the_first(self):
         self.assertEqual(call(self.vexo, tcp_connect_params(self.device.port)), TCP_OK)
         # Late, but within the library's half-second wait for a TCP answer.
         self.device.set_fault("none", delay_ms=250)
+        self.addCleanup(self.device.set_fault, "none")
         before = self.device.request_count()
         results = {}
 
@@ -245,9 +186,6 @@ class Identification(unittest.TestCase):
                 identify = {"func": "identifySlave"}
                 self.assertEqual(body(vexo, identify) if isinstance(reply, bytes) else call(vexo, identify), reply)
                 self.assertEqual(device.request_count(17), requests)
-        # The device is gone now: every Modbus call tells the socket error.
-        for params in (read_params(8, 1), write_params(8, 1, "[1]"), {"func": "identifySlave"}):
-            self.assertEqual(call(vexo, params), {"error": "Unable to connect with TCP socket."})
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 
 #include <modbus.h>
 
+#include <array>
 #include <limits>
 
 // The pure parts of the library layer: how time-outs are carried and bounded, and the
@@ -27,35 +28,19 @@ private slots:
 
     void carriesWholeSecondsInTimeouts()
     {
-        struct timeval timeout = {0, 2000000};
-        QCOMPARE(QModBus0::modbus_set_timeout_begin(m_ctx, &timeout), 0);
-        struct timeval read = {};
-        QModBus0::modbus_get_timeout_begin(m_ctx, &read);
-        QCOMPARE(qint64(read.tv_sec), qint64(2));
-        QCOMPARE(qint64(read.tv_usec), qint64(0));
-        timeout = {1, 1500000};
-        QModBus0::modbus_set_timeout_begin(m_ctx, &timeout);
-        QModBus0::modbus_get_timeout_begin(m_ctx, &read);
-        QCOMPARE(qint64(read.tv_sec), qint64(2));
-        QCOMPARE(qint64(read.tv_usec), qint64(500000));
-        timeout = {0, 1200000};
-        QCOMPARE(QModBus0::modbus_set_timeout_end(m_ctx, &timeout), 0);
-        uint32_t seconds = 0, microseconds = 0;
-        modbus_get_byte_timeout(m_ctx, &seconds, &microseconds);
-        QCOMPARE(seconds, 1u);
-        QCOMPARE(microseconds, 200000u);
-
+        using Seconds = decltype(timeval::tv_sec);
+        using Microseconds = decltype(timeval::tv_usec);
         // The largest fields carry in 64 bits and stop at what the library's seconds hold.
-        using Seconds = decltype(timeout.tv_sec);
-        using Microseconds = decltype(timeout.tv_usec);
         const qint64 maxSeconds = std::numeric_limits<uint32_t>::max();
         const qint64 usecMax = std::numeric_limits<Microseconds>::max();
         const struct
         {
-            struct timeval given;
+            timeval given;
             qint64 seconds;
             qint64 microseconds;
-        } large[] = {
+        } rows[] = {
+            {{0, 2000000}, 2, 0},
+            {{1, 1500000}, 2, 500000},
             {{std::numeric_limits<Seconds>::max(), 0},
              qMin(qint64(std::numeric_limits<Seconds>::max()), maxSeconds),
              0},
@@ -63,12 +48,19 @@ private slots:
              qMin(usecMax / 1000000, maxSeconds),
              usecMax / 1000000 > maxSeconds ? 999999 : usecMax % 1000000},
         };
-        for (const auto &row : large) {
+        for (const auto &row : rows) {
+            timeval read = {};
             QCOMPARE(QModBus0::modbus_set_timeout_begin(m_ctx, &row.given), 0);
             QModBus0::modbus_get_timeout_begin(m_ctx, &read);
             QCOMPARE(qint64(read.tv_sec), row.seconds);
             QCOMPARE(qint64(read.tv_usec), row.microseconds);
         }
+        const timeval byteTimeout = {0, 1200000};
+        QCOMPARE(QModBus0::modbus_set_timeout_end(m_ctx, &byteTimeout), 0);
+        uint32_t seconds = 0, microseconds = 0;
+        modbus_get_byte_timeout(m_ctx, &seconds, &microseconds);
+        QCOMPARE(seconds, 1u);
+        QCOMPARE(microseconds, 200000u);
     }
 
     void boundsTheTimeoutsTheEngineApplies()
@@ -85,12 +77,12 @@ private slots:
             QCOMPARE(ModbusTimeouts::tcpMs(row.number), row.tcpMs);
             QCOMPARE(ModbusTimeouts::serialMs(row.number), row.serialMs);
         }
-        const struct timeval minute = ModbusTimeouts::toTimeval(60000);
-        QCOMPARE(qint64(minute.tv_sec), qint64(60));
-        QCOMPARE(qint64(minute.tv_usec), qint64(0));
-        const struct timeval odd = ModbusTimeouts::toTimeval(1999);
-        QCOMPARE(qint64(odd.tv_sec), qint64(1));
-        QCOMPARE(qint64(odd.tv_usec), qint64(999000));
+        for (const auto &[ms, seconds, microseconds] :
+             {std::array<qint64, 3>{60000, 60, 0}, {1999, 1, 999000}}) {
+            const timeval converted = ModbusTimeouts::toTimeval(int(ms));
+            QCOMPARE(qint64(converted.tv_sec), seconds);
+            QCOMPARE(qint64(converted.tv_usec), microseconds);
+        }
     }
 
     void keepsTheLastTransactions()
