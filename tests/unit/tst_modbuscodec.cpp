@@ -65,106 +65,94 @@ private slots:
         QCOMPARE(json.json(), QByteArray(R"({"z":-1,"a/":[],"o":{},"l":[true,"x",{"n":0}]})"));
     }
 
-    void decodesTheLegacyLayouts_data()
-    {
-        QTest::addColumn<QByteArray>("type");
-        QTest::addColumn<int>("regSize");
-        QTest::addColumn<int>("valSize");
-        QTest::addColumn<int>("prec");
-        QTest::addColumn<Words>("words");
-        QTest::addColumn<Regs>("registers");
-        QTest::addColumn<QByteArray>("values");
-        QTest::addColumn<int>("transferred");
-        const auto row = [](const char *type, int regSize, int valSize, int prec, const Words &words,
-                            const Regs &registers, const char *values, int transferred) {
-            QTest::newRow(values) << QByteArray(type) << regSize << valSize << prec << words << registers
-                                  << QByteArray(values) << transferred;
-        };
-        row("int", 16, 16, 2, {0xFFFF, 1234}, {}, "[-1,1234]", 2);
-        row("uint", 16, 16, 2, {0xFFFF, 1235}, {}, "[65535,1235]", 2);
-        row("Int", 16, 16, 2, {0xFFFF, 1236}, {}, "[65535,1236]", 2); // unknown types show the plain word
-        row("int", 16, 32, 2, {0xFFFE, 0xFFFF}, {}, "[-2]", 2);
-        row("uint", 16, 32, 2, {0xFFFE, 0xFFFF}, {}, "[4294967294]", 2);
-        // Two-register types take two registers whatever valSize says; "long" is high half first.
-        row("long", 16, 16, 2, {0x0001, 0x0000}, {}, "[65536]", 2);
-        row("float4321", 16, 32, 2,
-            {0x4148, 0, 0x4CBE, 0xBC20, 0x3421, 0x0FB0, 0x7FC0, 0, 0x7F80, 0, 0xFF80, 0, 0x4996, 0xB438,
-             0x47F1, 0x205A},
-            {}, "[12.5,100000000.00,1.5e-07,nan,inf,-inf,1.23457e+06,123457]", 16);
-        row("float4321", 16, 16, 5, {0x4148, 0, 0x4CBE, 0xBC20}, {}, "[12.5,100000000.00000]", 4);
-        row("float1234", 16, 32, 2, {0, 0x4148, 0, 0x4070, 0, 0xBF00}, {}, "[12.50,3.75,-0.50]", 6);
-        row("float1234", 16, 32, 0, {0, 0x4070}, {}, "[4]", 2);
-        row("float1234", 32, 32, 2, {}, {0x00004148}, "[12.5]", 1);
-        row("float4321", 32, 32, 2, {}, {0x41480000}, "[12.50]", 1);
-        row("int", 32, 32, 2, {}, {0xFFFFFFFB}, "[-5]", 1);
-        row("uint", 32, 32, 2, {}, {0xFFFFFFFD}, "[4294967293]", 1);
-        // No 32-bit register row for "long": the 16-bit halves of the first register show.
-        row("long", 32, 32, 2, {}, {0x00020001, 0x4CBEBC20}, "[1,2]", 2);
-    }
-
     void decodesTheLegacyLayouts()
     {
-        QFETCH(QByteArray, type);
-        QFETCH(int, regSize);
-        QFETCH(int, valSize);
-        QFETCH(int, prec);
-        QFETCH(Words, words);
-        QFETCH(Regs, registers);
-        QFETCH(QByteArray, values);
-        QFETCH(int, transferred);
-        const RegisterLayout layout{type, regSize, valSize, prec, int(values.count(',')) + 1};
-        QCOMPARE(layout.registerCount(), transferred);
-        QCOMPARE(RegisterCodec::decode(layout, words, registers), values);
-    }
-
-    void encodesTheLegacyLayouts_data()
-    {
-        QTest::addColumn<QByteArray>("type");
-        QTest::addColumn<int>("regSize");
-        QTest::addColumn<int>("valSize");
-        QTest::addColumn<QStringList>("values");
-        QTest::addColumn<Words>("words");
-        QTest::addColumn<Regs>("registers");
-        const auto row = [](const char *name, const char *type, int regSize, int valSize,
-                            const QStringList &values, const Words &words, const Regs &registers) {
-            QTest::newRow(name) << QByteArray(type) << regSize << valSize << values << words << registers;
+        const struct
+        {
+            QByteArray type;
+            int regSize, valSize, prec;
+            Words words;
+            Regs registers;
+            QByteArray values;
+            int transferred;
+        } rows[] = {
+            {"int", 16, 16, 2, {0xFFFF, 1234}, {}, "[-1,1234]", 2},
+            {"uint", 16, 16, 2, {0xFFFF, 1235}, {}, "[65535,1235]", 2},
+            {"Int", 16, 16, 2, {0xFFFF, 1236}, {}, "[65535,1236]", 2}, // unknown types show the plain word
+            {"int", 16, 32, 2, {0xFFFE, 0xFFFF}, {}, "[-2]", 2},
+            {"uint", 16, 32, 2, {0xFFFE, 0xFFFF}, {}, "[4294967294]", 2},
+            // Two-register types take two registers whatever valSize says; "long" is high half first.
+            {"long", 16, 16, 2, {0x0001, 0x0000}, {}, "[65536]", 2},
+            {"float4321",
+             16,
+             32,
+             2,
+             {0x4148, 0, 0x4CBE, 0xBC20, 0x3421, 0x0FB0, 0x7FC0, 0, 0x7F80, 0, 0xFF80, 0, 0x4996, 0xB438,
+              0x47F1, 0x205A},
+             {},
+             "[12.5,100000000.00,1.5e-07,nan,inf,-inf,1.23457e+06,123457]",
+             16},
+            {"float4321", 16, 16, 5, {0x4148, 0, 0x4CBE, 0xBC20}, {}, "[12.5,100000000.00000]", 4},
+            {"float1234", 16, 32, 2, {0, 0x4148, 0, 0x4070, 0, 0xBF00}, {}, "[12.50,3.75,-0.50]", 6},
+            {"float1234", 16, 32, 0, {0, 0x4070}, {}, "[4]", 2},
+            {"float1234", 32, 32, 2, {}, {0x00004148}, "[12.5]", 1},
+            {"float4321", 32, 32, 2, {}, {0x41480000}, "[12.50]", 1},
+            {"int", 32, 32, 2, {}, {0xFFFFFFFB}, "[-5]", 1},
+            {"uint", 32, 32, 2, {}, {0xFFFFFFFD}, "[4294967293]", 1},
+            // No 32-bit register row for "long": the 16-bit halves of the first register show.
+            {"long", 32, 32, 2, {}, {0x00020001, 0x4CBEBC20}, "[1,2]", 2},
         };
-        // Integers are cut toward zero and wrap; what is not a number becomes 0.
-        row("int16 wraps", "int", 16, 16, {"-1", "70000", "2.9", "-2.9", "1e300", "x"},
-            {0xFFFF, 4464, 2, 0xFFFE, 0, 0}, {});
-        row("uint32 low half first", "uint", 16, 32, {"4294967295", "65536"}, {0xFFFF, 0xFFFF, 0, 1}, {});
-        row("int32 negative", "int", 16, 32, {"-2"}, {0xFFFE, 0xFFFF}, {});
-        row("float4321", "float4321", 16, 16, {"12.5", "-0.5"}, {0x4148, 0, 0xBF00, 0}, {});
-        row("float1234, text not a number", "float1234", 16, 32, {"12.5", "x"}, {0, 0x4148, 0, 0}, {});
-        row("long high half first", "long", 16, 32, {"65538"}, {1, 2}, {});
-        row("32-bit float1234", "float1234", 32, 32, {"12.5"}, {}, {0x00004148});
-        row("32-bit float4321", "float4321", 32, 32, {"12.5", "-0.5"}, {}, {0x41480000, 0xBF000000});
-        row("32-bit int", "int", 32, 32, {"-2", "4294967295"}, {}, {0xFFFFFFFE, 0xFFFFFFFF});
-        row("32-bit long", "long", 32, 32, {"-1"}, {}, {0xFFFFFFFF});
-        row("32-bit other type: one 16-bit value", "x", 32, 32, {"70000", "-1"}, {}, {4464, 0xFFFF});
+        for (const auto &row : rows) {
+            const RegisterLayout layout{row.type, row.regSize, row.valSize, row.prec,
+                                        int(row.values.count(',')) + 1};
+            QCOMPARE(layout.registerCount(), row.transferred);
+            QCOMPARE(RegisterCodec::decode(layout, row.words, row.registers), row.values);
+        }
     }
 
     void encodesTheLegacyLayouts()
     {
-        QFETCH(QByteArray, type);
-        QFETCH(int, regSize);
-        QFETCH(int, valSize);
-        QFETCH(QStringList, values);
-        QFETCH(Words, words);
-        QFETCH(Regs, registers);
-        const RegisterLayout layout{type, regSize, valSize, 2, int(values.size())};
-        QVector<ScriptEvaluator::Element> elements;
-        for (const QString &text : values) {
-            bool ok = false;
-            const double number = text.toDouble(&ok);
-            elements.append({ScriptEvaluator::Element::Number,
-                             ok ? number : std::numeric_limits<double>::quiet_NaN(), text});
+        // Integers are cut toward zero and wrap; what is not a number becomes 0.
+        const struct
+        {
+            QByteArray type;
+            int regSize, valSize;
+            QStringList values;
+            Words words;
+            Regs registers;
+        } rows[] = {
+            {"int",
+             16,
+             16,
+             {"-1", "70000", "2.9", "-2.9", "1e300", "x"},
+             {0xFFFF, 4464, 2, 0xFFFE, 0, 0},
+             {}},
+            {"uint", 16, 32, {"4294967295", "65536"}, {0xFFFF, 0xFFFF, 0, 1}, {}},
+            {"int", 16, 32, {"-2"}, {0xFFFE, 0xFFFF}, {}},
+            {"float4321", 16, 16, {"12.5", "-0.5"}, {0x4148, 0, 0xBF00, 0}, {}},
+            {"float1234", 16, 32, {"12.5", "x"}, {0, 0x4148, 0, 0}, {}},
+            {"long", 16, 32, {"65538"}, {1, 2}, {}},
+            {"float1234", 32, 32, {"12.5"}, {}, {0x00004148}},
+            {"float4321", 32, 32, {"12.5", "-0.5"}, {}, {0x41480000, 0xBF000000}},
+            {"int", 32, 32, {"-2", "4294967295"}, {}, {0xFFFFFFFE, 0xFFFFFFFF}},
+            {"long", 32, 32, {"-1"}, {}, {0xFFFFFFFF}},
+            {"x", 32, 32, {"70000", "-1"}, {}, {4464, 0xFFFF}}, // any other type: one 16-bit value each
+        };
+        for (const auto &row : rows) {
+            const RegisterLayout layout{row.type, row.regSize, row.valSize, 2, int(row.values.size())};
+            QVector<ScriptEvaluator::Element> elements;
+            for (const QString &text : row.values) {
+                bool ok = false;
+                const double number = text.toDouble(&ok);
+                elements.append({ScriptEvaluator::Element::Number,
+                                 ok ? number : std::numeric_limits<double>::quiet_NaN(), text});
+            }
+            Words words;
+            Regs registers;
+            RegisterCodec::encode(layout, elements, &words, &registers);
+            QCOMPARE(words, row.words);
+            QCOMPARE(registers, row.registers);
         }
-        Words encodedWords;
-        Regs encodedRegisters;
-        RegisterCodec::encode(layout, elements, &encodedWords, &encodedRegisters);
-        QCOMPARE(encodedWords, words);
-        QCOMPARE(encodedRegisters, registers);
     }
 };
 

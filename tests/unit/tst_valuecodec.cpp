@@ -190,14 +190,10 @@ private slots:
         QVERIFY(!ValueCodec::encodeBits("[\"1\"]", &bits, &error));
         QCOMPARE(error, valuesError);
 
-        ValueCodec::Type type = ValueCodec::Type::Int16;
-        QVERIFY(ValueCodec::typeFromName("float64", &type));
-        QCOMPARE(type, ValueCodec::Type::Float64);
-        QCOMPARE(ValueCodec::registersPerValue(type), 4);
+        // Names are exact; the tables above use every one of them.
+        ValueCodec::Type type;
+        ValueCodec::Order order;
         QVERIFY(!ValueCodec::typeFromName("INT16", &type));
-        ValueCodec::Order order = ValueCodec::Order::ABCD;
-        QVERIFY(ValueCodec::orderFromName("DCBA", &order));
-        QCOMPARE(order, ValueCodec::Order::DCBA);
         QVERIFY(!ValueCodec::orderFromName("abcd", &order));
     }
 };
