@@ -40,6 +40,7 @@ REFUSALS = [
     (write_params(300, 1, "5"), {"error": "Registers values error!"}),
 ]
 
+
 class ModbusOverTcp(unittest.TestCase):
     @classmethod
     def setUpClass(cls):

@@ -6,7 +6,7 @@ import unittest
 
 import devsim
 import vexotest
-from devsim import NO_ANSWER, call, serial_connect_params, tcp_connect_params
+from devsim import call, serial_connect_params, tcp_connect_params
 
 PI = 3.141592653589793
 COILS_0_15 = [1, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0]
@@ -154,68 +154,50 @@ class TablesOverTcp(unittest.TestCase):
                 self.device.set_fault(fault)
                 self.assertEqual(call(self.vexo, params), {"error": "Protocol error! Invalid data"})
 
-    def test_traffic_and_counters(self):
-        self.assertEqual(call(self.vexo, {"func": "resetCounters"}), {"ok": "Counters reset."})
-        start = call(self.vexo, {"func": "getTraffic", "since": 999999})["next"]
-        call(self.vexo, read_params("holding", 0, 10))
-        frame = last_request(self.device).split("frame=")[1]
-        call(self.vexo, read_params("input", 10000, 1))
-        self.device.set_fault("silent")
-        self.assertEqual(call(self.vexo, read_params("holding", 0, 1)), {"error": NO_ANSWER})
-        page = call(self.vexo, {"func": "getTraffic", "since": start})
-        self.assertEqual(page["next"], start + 6)
-        first = page["items"][0]
-        self.assertEqual(list(first), ["seq", "time", "fc", "addr", "count", "req", "resp", "ms", "error"])
-        self.assertEqual((first["seq"], first["fc"], first["addr"], first["count"], first["error"]),
-                         (start, 3, 0, 10, ""))
-        self.assertEqual(first["req"].replace(" ", ""), frame)
-        self.assertEqual(len(bytes.fromhex(first["resp"])), 9 + 20)
-        self.assertRegex(first["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z)$")
-        self.assertEqual(page["items"][1]["error"], "Illegal data address")
-        self.assertEqual((page["items"][-1]["resp"], page["items"][-1]["error"]), ("", "Connection timed out"))
-        counters = call(self.vexo, {"func": "getCounters"})
-        self.assertEqual(list(counters), ["requests", "answers", "timeouts", "exceptions", "crcErrors", "lastMs",
-                                          "avgMs"])
-        self.assertEqual([counters[k] for k in ("requests", "answers", "timeouts", "exceptions", "crcErrors")],
-                         [6, 1, 1, 4, 0])
-        self.assertGreater(counters["avgMs"], 0)
-        call(self.vexo, {"func": "resetCounters"})
-        self.assertEqual(call(self.vexo, {"func": "getCounters"})["requests"], 0)
-        self.assertEqual(len(call(self.vexo, {"func": "getTraffic", "since": start})["items"]), 6)
 
-
-class TablesOverRtu(unittest.TestCase):
-    def test_each_function_is_recorded_as_sent(self):
+class TrafficOverRtu(unittest.TestCase):
+    def test_each_transaction_is_recorded_as_sent_and_counted(self):
         line = devsim.PtyPair()
         self.addCleanup(line.stop)
         device = devsim.Devsim(["--rtu", line.second])
         self.addCleanup(device.stop)
         vexo = vexotest.VexoInstance(config={"serial": {"extraPorts": line.first}})
         self.addCleanup(vexo.cleanup)
-        self.assertEqual(call(vexo, serial_connect_params(line.first)), {"ok": "Connected with serial port."})
+        self.assertEqual(call(vexo, serial_connect_params(line.first, timeout=30)),
+                         {"ok": "Connected with serial port."})
+        self.assertEqual(call(vexo, {"func": "resetCounters"}), {"ok": "Counters reset."})
         start = call(vexo, {"func": "getTraffic", "since": 1 << 40})["next"]
-        # Parameters, function code, answer length (address, PDU and CRC).
-        for params, function, answer in [
-                (read_params("coils", 0, 16), 1, 1 + 4 + 2),
-                (read_params("discrete", 0, 16), 2, 1 + 4 + 2),
-                (read_params("holding", 0, 3), 3, 1 + 8 + 2),
-                (read_params("input", 0, 52), 4, 1 + 106 + 2),
-                ({"func": "writeTable", "table": "coils", "addr": 200, "values": "[1]"}, 5, 1 + 5 + 2),
-                ({"func": "writeTable", "table": "holding", "addr": 200, "values": "[1]"}, 6, 1 + 5 + 2),
-                ({"func": "writeTable", "table": "coils", "addr": 200, "values": "[1,0,1]"}, 15, 1 + 5 + 2),
-                ({"func": "writeTable", "table": "holding", "addr": 200, "values": "[1,2]"}, 16, 1 + 5 + 2),
-                ({"func": "identifySlave"}, 17, 1 + 25 + 2)]:
-            with self.subTest(params=params):
-                self.assertNotIn("error", call(vexo, params))
+        # Fault, parameters, function code, answer length (address, PDU and CRC), error shown.
+        for fault, params, function, answer, error in [
+                ("none", read_params("coils", 0, 16), 1, 1 + 4 + 2, ""),
+                ("none", read_params("input", 0, 52), 4, 1 + 106 + 2, ""),
+                ("none", {"func": "writeTable", "table": "coils", "addr": 200, "values": "[1]"}, 5, 1 + 5 + 2, ""),
+                ("none", {"func": "writeTable", "table": "holding", "addr": 200, "values": "[1,2]"}, 16, 8, ""),
+                ("none", {"func": "identifySlave"}, 17, 1 + 25 + 2, ""),
+                ("none", read_params("input", 10000, 1), 4, 1 + 2 + 2, "Illegal data address"),
+                ("bad-crc", read_params("input", 0, 1), 4, 1 + 4 + 2, "Invalid CRC"),
+                ("silent", read_params("holding", 0, 1), 3, 0, "Connection timed out")]:
+            with self.subTest(fault=fault, params=params):
+                device.set_fault(fault)
+                call(vexo, params)
                 item = call(vexo, {"func": "getTraffic", "since": start})["items"][-1]
                 start = item["seq"] + 1
+                self.assertEqual(list(item), ["seq", "time", "fc", "addr", "count", "req", "resp", "ms", "error"])
+                self.assertRegex(item["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z)$")
                 # Exactly what reached the device, CRC included.
-                self.assertEqual((item["fc"], item["req"].replace(" ", "")),
-                                 (function, last_request(device).split("frame=")[1]))
+                self.assertEqual((item["fc"], item["req"].replace(" ", ""), item["error"]),
+                                 (function, last_request(device).split("frame=")[1], error))
                 self.assertEqual(len(bytes.fromhex(item["resp"])), answer)
-        device.set_fault("bad-crc")
-        self.assertEqual(call(vexo, read_params("input", 0, 2)), {"error": "Protocol error! Invalid CRC"})
-        self.assertEqual(call(vexo, {"func": "getCounters"})["crcErrors"], 4)
+        counters = call(vexo, {"func": "getCounters"})
+        self.assertEqual(list(counters), ["requests", "answers", "timeouts", "exceptions", "crcErrors", "lastMs",
+                                          "avgMs"])
+        # Failures other than the time-out were asked four times.
+        self.assertEqual([counters[k] for k in ("requests", "answers", "timeouts", "exceptions", "crcErrors")],
+                         [14, 5, 1, 4, 4])
+        self.assertGreater(counters["avgMs"], 0)
+        call(vexo, {"func": "resetCounters"})
+        self.assertEqual(call(vexo, {"func": "getCounters"})["requests"], 0)
+        self.assertEqual(len(call(vexo, {"func": "getTraffic", "since": 0})["items"]), 14)
 
 
 class TablesAgainstPymodbus(unittest.TestCase):
