@@ -1,11 +1,7 @@
-"""The Modbus side of the black-box tests and benchmarks: vexo-devsim, socat pseudo-terminal
-pairs, the pymodbus peer, and AJAX calls to a running vexo.
-
-    with PtyPair() as line, Devsim(["--rtu", line.second]) as device: ...
-    with Devsim(["--tcp", "127.0.0.1:0"]) as device: device.port ...
-
-The simulator logs one line per request on its standard output; `request_count` counts
-them. `set_fault` switches its behaviour while it runs through its control file.
+"""The Modbus side of the black-box tests and benchmarks: vexo-devsim (one log line per
+request; faults switched while it runs), socat pseudo-terminal pairs, the pymodbus peer,
+and AJAX calls to a running vexo.
+    with PtyPair() as line, Devsim(["--tcp", "127.0.0.1:0", "--rtu", line.second]) as device: ...
 """
 import http.client
 import json
