@@ -1,20 +1,63 @@
-"""Starts vexo-devsim and socat pseudo-terminal pairs for black-box tests and benchmarks.
-
-    with PtyPair() as line, Devsim(["--rtu", line.second]) as device: ...
-    with Devsim(["--tcp", "127.0.0.1:0"]) as device: device.port ...
-
-The simulator logs one line per request on its standard output; `request_count` counts
-them. `set_fault` switches its behaviour while it runs through its control file.
+"""The Modbus side of the black-box tests and benchmarks: vexo-devsim (one log line per
+request; faults switched while it runs), socat pseudo-terminal pairs, the pymodbus peer,
+and AJAX calls to a running vexo.
+    with PtyPair() as line, Devsim(["--tcp", "127.0.0.1:0", "--rtu", line.second]) as device: ...
 """
+import http.client
+import json
 import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 
-BUILD_DIR = os.environ.get("VEXO_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+from vexotest import BUILD_DIR
+
+NO_ANSWER = "I/O error: did not receive any data from slave."
+
+
+def ajax(vexo, params, timeout=30.0):
+    """One AJAX call on its own connection; returns (status line, lower-cased headers, body)."""
+    connection = http.client.HTTPConnection("127.0.0.1", vexo.port, timeout=timeout)
+    try:
+        connection.request("GET", "/ajax.html?" + urllib.parse.urlencode(params))
+        reply = connection.getresponse()
+        status = "HTTP/%.1f %d %s" % (reply.version / 10, reply.status, reply.reason)
+        return status, {n.lower(): v for n, v in reply.getheaders()}, reply.read()
+    finally:
+        connection.close()
+
+
+def body(vexo, params, timeout=30.0):
+    return ajax(vexo, params, timeout)[2]
+
+
+def call(vexo, params):
+    """The JSON reply of one AJAX call."""
+    return json.loads(body(vexo, params))
+
+
+def tcp_connect_params(port, timeout=1000, host="127.0.0.1"):
+    return {"func": "connect", "connType": "tcp", "ipAddres_tcp": host, "slaveID": 1, "port_tcp": port,
+            "timeout": timeout}
+
+
+def serial_connect_params(port, baud=9, mode=3, timeout=100):
+    return {"func": "connect", "connType": "serial", "portSelect": port, "slaveID": 1, "baudRate": baud,
+            "mode": mode, "timeout": timeout}
+
+
+def read_params(address, count, **extra):
+    return dict({"func": "readRegisters", "regAddr": address, "valuesCnt": count}, **extra)
+
+
+def write_params(address, count, values, **extra):
+    return dict({"func": "writeRegisters", "regAddr": address, "valuesCnt": count,
+                 "regVals": urllib.parse.quote(values)}, **extra)
 
 
 class _StoppedOnExit:
@@ -53,17 +96,15 @@ class Devsim(_StoppedOnExit):
             if line.startswith(self._expect):
                 self._ready.set()
 
-    def request_count(self, function=None):
+    def requests(self, function=None):
+        """The request lines logged so far (of one function code), oldest first."""
         time.sleep(0.05)  # the log line of the last request may still be in the pipe
         prefix = "request function=" if function is None else "request function=%d " % function
         with self._lock:
-            return sum(1 for l in self.lines if l.startswith(prefix))
+            return [l for l in self.lines if l.startswith(prefix)]
 
-    def requests(self):
-        """The request lines logged so far, oldest first."""
-        self.request_count()  # lets the last line arrive
-        with self._lock:
-            return [l for l in self.lines if l.startswith("request function=")]
+    def request_count(self, function=None):
+        return len(self.requests(function))
 
     def set_fault(self, mode, delay_ms=0):
         new = self.control + ".new"
@@ -101,3 +142,29 @@ class PtyPair(_StoppedOnExit):
             self.process.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
 
+
+class PymodbusPeer(_StoppedOnExit):
+    """pymodbus_peer.py as a child process: an independent Modbus TCP device on loopback."""
+
+    def __init__(self):
+        self.process = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "pymodbus_peer.py")],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("port "):
+            self.stop()
+            raise RuntimeError("pymodbus peer did not start: %r" % line)
+        self.port = int(line.split()[1])
+
+    def command(self, text):
+        self.process.stdin.write(text + "\n")
+        self.process.stdin.flush()
+        while True:  # the server library may print lines of its own
+            line = self.process.stdout.readline()
+            if not line or line.startswith("= "):
+                return line.strip()[2:]
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+        self.process.stdin.close()
+        self.process.stdout.close()

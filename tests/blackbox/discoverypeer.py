@@ -1,12 +1,8 @@
-"""Network devices for the discovery tests: answers search requests on UDP port 30303.
-
-Run it inside the device-side network namespace of a test lab:
-    ip netns exec NS /usr/bin/python3 discoverypeer.py --log FILE --answer 10.231.0.2 HEX ...
-
-Every request datagram is logged as one line "<sender ip> <sender port> <destination ip> <hex payload>"
-and answered with every --answer, in order: the payload (hex; "{n}" in it becomes the number of
-the request, counting from 1) sent from the given local address to the request's sender.
-Prints "ready" once it listens.
+"""Network devices for the discovery tests, run inside the lab's device namespace: answers
+search requests on UDP port 30303. Every request datagram is logged as one line
+"<sender ip> <sender port> <destination ip> <hex payload>" and answered with every --answer,
+in order: the payload (hex; "{n}" in it becomes the number of the request, counting from 1)
+sent from the given local address to the request's sender. Prints "ready" once it listens.
 """
 import argparse
 import socket

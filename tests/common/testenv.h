@@ -3,11 +3,7 @@
 
 #include <QString>
 
-// Where the build put the executables the black-box tests start.
-inline QString vexoBuildDir()
-{
-    return QStringLiteral(VEXO_BUILD_DIR);
-}
+// The source tree, for the helper programs kept there.
 inline QString vexoSourceDir()
 {
     return QStringLiteral(VEXO_SOURCE_DIR);

