@@ -12,31 +12,32 @@ import { chromium } from 'playwright-core';
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const SOURCE_DIR = process.env.VEXO_SOURCE_DIR || path.resolve(here, '..', '..');
 export const BUILD_DIR = process.env.VEXO_BUILD_DIR || path.join(SOURCE_DIR, 'build');
-export const ARTIFACTS_DIR = process.env.VEXO_E2E_ARTIFACTS || path.join(BUILD_DIR, 'e2e-artifacts');
+const ARTIFACTS_DIR = process.env.VEXO_E2E_ARTIFACTS || path.join(BUILD_DIR, 'e2e-artifacts');
 const CHROMIUM = process.env.VEXO_CHROMIUM || '/usr/bin/chromium';
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-const tempDir = (name) => fs.mkdtempSync(path.join(os.tmpdir(), name));
+export const tempDir = (name) => fs.mkdtempSync(path.join(os.tmpdir(), name));
 
-export function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer().once('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
+export const freePort = () => new Promise((resolve, reject) => {
+  const server = net.createServer().once('error', reject);
+  server.listen(0, '127.0.0.1', () => {
+    const { port } = server.address();
+    server.close(() => resolve(port));
   });
-}
+});
 
-// Waits until `probe` resolves true, failing early when `child` ends.
-async function waitUntil(probe, child, what, timeoutMs = 10000) {
-  for (const deadline = Date.now() + timeoutMs; Date.now() < deadline; await sleep(50)) {
-    if (child && child.exitCode !== null) throw new Error(`${child.spawnfile} ended with ${child.exitCode} before ${what}`);
+// Waits until `probe` holds, failing early when `child` ends.
+async function waitUntil(probe, child, what) {
+  for (const deadline = Date.now() + 10000; Date.now() < deadline; await sleep(50)) {
+    if (child.exitCode !== null) throw new Error(`${child.spawnfile} ended with ${child.exitCode} before ${what}`);
     if (await probe()) return;
   }
-  throw new Error(`timed out waiting for ${what}`);
+  throw new Error(`timed out waiting until ${what}`);
 }
 const portOpen = (port) => new Promise((resolve) => {
-  const socket = net.connect({ host: '127.0.0.1', port }, () => resolve(!!socket.end())).once('error', () => resolve(false));
+  const socket = net.connect({ host: '127.0.0.1', port }, () => {
+    socket.end();
+    resolve(true);
+  }).once('error', () => resolve(false));
 });
 
 async function stopChild(child) {
@@ -73,8 +74,7 @@ export async function startVexo(extraConfig = {}, netns = null) {
   const env = { ...process.env, HOME: path.join(dir, 'home'), XDG_CONFIG_HOME: path.join(dir, 'home', '.config'), TMPDIR: path.join(dir, 'systmp'), QT_QPA_PLATFORM: 'offscreen' };
   const log = path.join(dir, 'vexo.log');
   const child = start(netns ? ['ip', 'netns', 'exec', netns.searcher, exe, '-r'] : [exe, '-r'], log, { cwd: dir, env });
-  if (netns) await waitUntil(() => netns.answers(`http://127.0.0.1:${port}/`), child, 'vexo serves');
-  else await waitUntil(() => portOpen(port), child, 'vexo listens');
+  await waitUntil(() => (netns ? netns.answers(`http://127.0.0.1:${port}/`) : portOpen(port)), child, 'vexo serves');
   return { dir, port, log, url: (p = '/') => `http://127.0.0.1:${port}${p}`, stop: () => stopChild(child) };
 }
 
@@ -87,9 +87,8 @@ export async function startDevsim(args = [], rtuDevice = null, tcpPort = null) {
   const child = start([path.join(BUILD_DIR, 'vexo-devsim'), ...where, ...args], path.join(os.tmpdir(), `vexo-devsim-e2e-${process.pid}-${port || 'rtu'}.log`));
   let output = '';
   child.stdout.on('data', (chunk) => (output += chunk));
-  if (rtuDevice) await sleep(300);
-  else await waitUntil(() => portOpen(port), child, 'vexo-devsim listens');
-  if (child.exitCode !== null) throw new Error('vexo-devsim ended with ' + child.exitCode);
+  // A serial line gives no sign of readiness: the simulator opens it at once.
+  await waitUntil(() => (rtuDevice ? sleep(300).then(() => true) : portOpen(port)), child, 'vexo-devsim listens');
   return { port, requests: () => (output.match(/request function=/g) || []).length, stop: () => stopChild(child) };
 }
 
@@ -119,11 +118,11 @@ export async function openInterface(vexo, { netns = null, hash = '' } = {}) {
 
 /* Closes the browser and stops vexo, keeping its log among the artifacts. */
 export async function closeInterface(browser, vexo, logName) {
-  if (browser) await browser.close();
+  await browser?.close();
   if (!vexo) return;
   await vexo.stop();
   fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
-  if (fs.existsSync(vexo.log)) fs.copyFileSync(vexo.log, path.join(ARTIFACTS_DIR, logName));
+  fs.copyFileSync(vexo.log, path.join(ARTIFACTS_DIR, logName));
   fs.rmSync(vexo.dir, { recursive: true, force: true });
 }
 
@@ -140,16 +139,10 @@ export async function looksRight(page, name) {
 
 /* The project's small update server, serving the folder `root` on a free loopback port. */
 export async function startUpdateServer(root) {
-  const script = path.join(SOURCE_DIR, 'tools', 'updateserver', 'updateserver.py');
-  const child = spawn('/usr/bin/python3', [script, '--root', root, '--host', '127.0.0.1', '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
-  const port = await new Promise((resolve, reject) => {
-    let seen = '';
-    child.stdout.on('data', (chunk) => {
-      const m = /listening on (\d+)/.exec((seen += chunk));
-      if (m) resolve(Number(m[1]));
-    });
-    child.once('exit', (code) => reject(new Error('update server ended with ' + code)));
-  });
+  const port = await freePort();
+  const child = start(['/usr/bin/python3', path.join(SOURCE_DIR, 'tools', 'updateserver', 'updateserver.py'), '--root', root, '--host', '127.0.0.1', '--port', String(port)],
+    path.join(os.tmpdir(), `vexo-e2e-updateserver-${port}.log`));
+  await waitUntil(() => portOpen(port), child, 'the update server listens');
   return { url: `http://127.0.0.1:${port}/`, stop: () => stopChild(child) };
 }
 
@@ -159,31 +152,19 @@ export async function startUpdateServer(root) {
 export async function makeNetLab() {
   const tag = `${process.pid}-${Date.now() % 100000}`;
   const lab = { searcher: `vexo-e2e-${tag}-s`, devices: `vexo-e2e-${tag}-d`, deviceIp: '10.232.0.2', children: [] };
-  const ip = (...args) => {
-    const result = spawnSync('ip', args, { encoding: 'utf8', timeout: 10000 });
-    if (result.status !== 0) throw new Error(`ip ${args.join(' ')}: ${result.stderr || result.error}`);
-  };
   lab.close = async () => {
     for (const child of lab.children) await stopChild(child);
     for (const ns of [lab.searcher, lab.devices]) spawnSync('ip', ['netns', 'del', ns], { timeout: 10000 });
   };
-  try {
-    ip('netns', 'add', lab.searcher);
-    ip('netns', 'add', lab.devices);
-    ip('-n', lab.searcher, 'link', 'add', 've2s', 'type', 'veth', 'peer', 'name', 've2d', 'netns', lab.devices);
-    for (const [ns, link, addr] of [[lab.searcher, 've2s', '10.232.0.1'], [lab.devices, 've2d', lab.deviceIp]]) {
-      ip('-n', ns, 'addr', 'add', addr + '/24', 'brd', '+', 'dev', link);
-      ip('-n', ns, 'link', 'set', 'lo', 'up');
-      ip('-n', ns, 'link', 'set', link, 'up');
-    }
-  } catch (e) {
-    await lab.close();
-    return null;
+  const steps = [['netns', 'add', lab.searcher], ['netns', 'add', lab.devices],
+    ['-n', lab.searcher, 'link', 'add', 've2s', 'type', 'veth', 'peer', 'name', 've2d', 'netns', lab.devices]];
+  for (const [ns, link, addr] of [[lab.searcher, 've2s', '10.232.0.1'], [lab.devices, 've2d', lab.deviceIp]]) {
+    steps.push(['-n', ns, 'addr', 'add', addr + '/24', 'brd', '+', 'dev', link], ['-n', ns, 'link', 'set', 'lo', 'up'], ['-n', ns, 'link', 'set', link, 'up']);
   }
+  if (steps.some((args) => spawnSync('ip', args, { timeout: 10000 }).status !== 0)) return lab.close().then(() => null);
   lab.inDevices = (argv) => {
-    const child = spawn('ip', ['netns', 'exec', lab.devices, ...argv], { stdio: ['ignore', 'pipe', 'pipe'] });
-    lab.children.push(child);
-    return child;
+    lab.children.push(spawn('ip', ['netns', 'exec', lab.devices, ...argv], { stdio: ['ignore', 'pipe', 'pipe'] }));
+    return lab.children.at(-1);
   };
   lab.answers = (url) => spawnSync('ip', ['netns', 'exec', lab.searcher, 'curl', '-s', '-o', '/dev/null', '--max-time', '1', url]).status === 0;
   return lab;
