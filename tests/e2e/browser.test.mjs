@@ -104,14 +104,7 @@ describe('Vexo in the browser', () => {
     await set({ '#conn-ip': '127.0.0.1', '#conn-port': devsim.port, '#conn-timeout': 1000 });
     await clickThen('#conn-connect', '#conn-status.status-ok');
     assert.equal(await text('#conn-text'), `Connected: 127.0.0.1:${devsim.port}, slave 1`);
-    await page.selectOption('#lang-select', 'de');
-    assert.equal(await text('#conn-text'), `Verbunden: 127.0.0.1:${devsim.port}, Geräteadresse 1`);
-    await page.selectOption('#lang-select', 'en');
     await looksRight(page, 'connection');
-    // A reload learns the state and the stored settings from Vexo itself.
-    await page.reload();
-    await until(() => document.getElementById('conn-text').textContent.startsWith('Connected'));
-    assert.equal(await page.inputValue('#conn-port'), String(devsim.port));
   });
 
   test('every table, value type and byte order shows what the device holds, from one transaction per read', async () => {
@@ -227,6 +220,7 @@ describe('Vexo in the browser', () => {
 
   test('in German a comma is the decimal mark, typed, read and in semicolon lists', async () => {
     await page.selectOption('#lang-select', 'de');
+    assert.equal(await text('#conn-text'), `Verbunden: 127.0.0.1:${devsim.port}, Geräteadresse 1`);
     await setReadForm({ addr: 210, count: 2, type: 'float32' });
     await page.fill('#reg-wvalues', '12.5');
     assert.match(await text('#reg-wplan'), /Wert 1 \(„12\.5“\) hat das falsche Dezimalzeichen: Dezimalstellen mit „,“ schreiben, wie in 12,5/);
@@ -241,7 +235,6 @@ describe('Vexo in the browser', () => {
   });
 
   test('polls and charts; a write while polling leaves the poll alone; the device goes silent and comes back', async () => {
-    const samples = () => page.evaluate(() => Number(document.getElementById('reg-chart').dataset.samples || 0));
     const counts = async () => (await text('#reg-poll-info')).match(/^(\d+) reads, (\d+) failed/).slice(1).map(Number);
     await setReadForm({ addr: 0, count: 10 });
     await page.fill('#reg-interval', '200');
@@ -252,33 +245,26 @@ describe('Vexo in the browser', () => {
     assert.match(await write(8, '43'), /written at 8 with function 06\. Read back: every register/);
     await until(() => document.querySelector('#reg-body tr:nth-child(9) .value').textContent === '43');
     assert.deepEqual([await page.locator('#reg-body tr').count(), await page.inputValue('#reg-addr')], [10, '0']);
-    await until((n) => Number(document.getElementById('reg-chart').dataset.samples) >= n + 2, await samples());
-    assert.match(await text('#reg-chart-summary'), /Address 0: 1234, Address 1: -1/);
+    await until(() => /Address 0: 1234, Address 1: -1/.test(document.getElementById('reg-chart-summary').textContent));
     // Vexo's own measure of the device's response times, not the browser's.
     assert.match(await text('#reg-poll-info'), /^\d+ reads, 0 failed, every 200 ms · response \d+\.\d\d ms, average \d+\.\d\d ms$/);
     // The plot area (below the legend) holds a line in the first series' colour.
-    const blue = await page.evaluate(() => {
-      const c = document.getElementById('reg-chart');
-      const data = c.getContext('2d').getImageData(0, Math.round(40 * (window.devicePixelRatio || 1)), c.width, c.height).data;
-      let n = 0;
-      for (let i = 0; i < data.length; i += 4) n += Math.abs(data[i] - 11) < 30 && Math.abs(data[i + 1] - 107) < 30 && Math.abs(data[i + 2] - 203) < 30 && data[i + 3] > 200;
-      return n;
-    });
+    const blue = await page.$eval('#reg-chart', (c) => c.getContext('2d').getImageData(0, Math.round(40 * devicePixelRatio), c.width, c.height).data
+      .filter((_, i, d) => i % 4 === 0 && Math.abs(d[i] - 11) < 30 && Math.abs(d[i + 1] - 107) < 30 && Math.abs(d[i + 2] - 203) < 30 && d[i + 3] > 200).length);
     assert.ok(blue > 50, `only ${blue} pixels of the first series colour`);
     await looksRight(page, 'chart');
 
     const port = devsim.port;
     await devsim.stop();
-    await until(() => document.getElementById('conn-badge').classList.contains('is-silent'));
-    assert.match(await text('#conn-text'), new RegExp(`^127\\.0\\.0\\.1:${port}, slave 1: no answer since \\d`));
+    await page.waitForSelector('#conn-badge.is-silent', WAIT);
     await until(() => /, [2-9]\d* failed/.test(document.getElementById('reg-poll-info').textContent));
-    const [readsDown, failedDown] = await counts();
+    assert.match(await text('#conn-text'), new RegExp(`^127\\.0\\.0\\.1:${port}, slave 1: no answer since \\d`));
     assert.match(await text('#reg-status'), /could not be reached over the network/);
+    const [readsDown, failedDown] = await counts();
     devsim = await startDevsim(['--log-requests'], null, port);
-    await until(() => document.getElementById('conn-badge').classList.contains('is-connected'));
+    await page.waitForSelector('#conn-badge.is-connected', WAIT);
     assert.equal(await text('#conn-text'), `Connected: 127.0.0.1:${port}, slave 1`);
-    await page.waitForSelector('#reg-status.status-ok', WAIT);
-    assert.match(await text('#reg-status'), /The device answers again/);
+    await until(() => /The device answers again/.test(document.getElementById('reg-status').textContent));
     await until((n) => Number(/^(\d+)/.exec(document.getElementById('reg-poll-info').textContent)[1]) > n + 1, readsDown);
     const [readsUp, failedUp] = await counts();
     assert.ok(failedUp - failedDown <= 1 && readsUp > readsDown, 'no failures counted after the device is back');
@@ -332,7 +318,6 @@ describe('Vexo in the browser', () => {
     await save({ '#pol-name': '', '#pol-interval': 50 });
     assert.match(await text('#pol-form-status'), /Give the definition a name.*The interval must be/);
     await save({ '#pol-name': 'Boiler', '#pol-table': 'holding', '#pol-addr': 0, '#pol-count': 2, '#pol-interval': 200, '#pol-log': true }, false);
-    await page.waitForSelector('#pol-form[hidden]', { state: 'attached', ...WAIT });
     if ((await page.getAttribute('#pol-toggle', 'aria-pressed')) !== 'true') await page.click('#pol-toggle');
     await until(() => document.querySelectorAll('.pol-def tbody tr').length === 2);
     assert.deepEqual(await card('Boiler').locator('.value').allTextContents(), ['1234', '-1']);
@@ -347,13 +332,11 @@ describe('Vexo in the browser', () => {
     await card('Missing').locator('.pol-result.is-error').waitFor(WAIT);
     assert.match(await card('Missing').locator('.pol-result').textContent(), /^The read at .* failed: The device answered with an error: Illegal data address\.$/);
     await looksRight(page, 'polling');
-    // The log holds the values of the definitions that log, one line per value, the definition
-    // by its name or its number.
+    // The log holds the values of the definitions that log, one line per value.
     await until(() => Number(document.getElementById('pol-log-size').dataset.bytes) > 0);
     const log = await download('#pol-download');
     assert.equal(log.name, 'vexo-log.csv');
-    const boiler = `(Boiler|${await card('Boiler').getAttribute('data-id')})`;
-    assert.match(log.content.toString(), new RegExp(`^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d),${boiler},1,holding,1,-1\r?$`, 'm'));
+    assert.match(log.content.toString(), /^\d{4}-\d\d-\d\dT[\d:.]{12}(Z|[+-]\d\d:\d\d),(Boiler|\d+),1,holding,1,-1\r?$/m);
     assert.doesNotMatch(log.content.toString(), /,input,/, 'only definitions with logging on are logged');
     await clickThen('#pol-toggle', '#pol-toggle[aria-pressed="false"]');
   });
@@ -413,7 +396,6 @@ describe('Vexo in the browser', () => {
 
   test('module updates: checks, installs with progress, the new module appears after a reload; a server gone is said so', async () => {
     await clickThen('#tab-updates', '#upd-installed tr');
-    assert.equal(await page.locator('#upd-installed tr').count(), 8);
     await clickThen('#upd-check', '#upd-choice:not([hidden])');
     assert.deepEqual(await texts('#upd-list label'), ['meter']);
     assert.match(await text('#upd-status'), /Updates are available for 1 module/);

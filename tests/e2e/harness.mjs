@@ -57,21 +57,30 @@ function start(argv, log, options = {}) {
   return child;
 }
 
-/* One private vexo: its own copy of the executable beside its own config.ini (listener and
- * docroot, plus `extraConfig` groups), a copy of www, private HOME, settings store and TMPDIR. */
-export async function startVexo(extraConfig = {}, netns = null) {
+/* A private copy of the build: the executables beside their own config.ini (listener and
+ * docroot, plus `extraConfig` groups), a copy of www, and the environment for a private HOME,
+ * settings store and TMPDIR. */
+export function privateBuild(port, extraConfig = {}) {
   const dir = tempDir('vexo-e2e-');
-  const port = await freePort();
   // Not dir/tmp: that is where module updates are unpacked, and they clear it first.
   for (const sub of ['home', 'systmp']) fs.mkdirSync(path.join(dir, sub));
   fs.cpSync(path.join(SOURCE_DIR, 'www'), path.join(dir, 'www'), { recursive: true });
-  const exe = path.join(dir, 'vexo');
-  fs.copyFileSync(path.join(BUILD_DIR, 'vexo'), exe);
-  fs.chmodSync(exe, 0o755);
+  for (const exe of ['vexo', 'vexo-devsim']) {
+    fs.copyFileSync(path.join(BUILD_DIR, exe), path.join(dir, exe));
+    fs.chmodSync(path.join(dir, exe), 0o755);
+  }
   const groups = { listener: { host: '127.0.0.1', port, readTimeout: 10000 }, docroot: { path: 'www', cacheTime: 1000 }, ...extraConfig };
   fs.writeFileSync(path.join(dir, 'config.ini'), Object.entries(groups)
     .map(([group, keys]) => `[${group}]\n` + Object.entries(keys).map(([k, v]) => `${k}=${v}\n`).join('')).join('\n'));
   const env = { ...process.env, HOME: path.join(dir, 'home'), XDG_CONFIG_HOME: path.join(dir, 'home', '.config'), TMPDIR: path.join(dir, 'systmp'), QT_QPA_PLATFORM: 'offscreen' };
+  return { dir, env };
+}
+
+/* One private vexo, inside the network namespace `netns` if given. */
+export async function startVexo(extraConfig = {}, netns = null) {
+  const port = await freePort();
+  const { dir, env } = privateBuild(port, extraConfig);
+  const exe = path.join(dir, 'vexo');
   const log = path.join(dir, 'vexo.log');
   const child = start(netns ? ['ip', 'netns', 'exec', netns.searcher, exe, '-r'] : [exe, '-r'], log, { cwd: dir, env });
   await waitUntil(() => (netns ? netns.answers(`http://127.0.0.1:${port}/`) : portOpen(port)), child, 'vexo serves');
@@ -79,8 +88,8 @@ export async function startVexo(extraConfig = {}, netns = null) {
 }
 
 /* The device simulator over Modbus TCP on a free loopback port (or the port given, to bring a
- * stopped one back), or over RTU on `rtuDevice`. With --log-requests, requests() counts the
- * requests it has answered. */
+ * stopped one back), or over RTU on `rtuDevice`. With --log-requests, requests('6|16') counts the
+ * requests of those functions (of all without) it has answered. */
 export async function startDevsim(args = [], rtuDevice = null, tcpPort = null) {
   const port = rtuDevice ? null : tcpPort || (await freePort());
   const where = rtuDevice ? ['--rtu', rtuDevice] : ['--tcp', `127.0.0.1:${port}`];
@@ -89,7 +98,7 @@ export async function startDevsim(args = [], rtuDevice = null, tcpPort = null) {
   child.stdout.on('data', (chunk) => (output += chunk));
   // A serial line gives no sign of readiness: the simulator opens it at once.
   await waitUntil(() => (rtuDevice ? sleep(300).then(() => true) : portOpen(port)), child, 'vexo-devsim listens');
-  return { port, requests: () => (output.match(/request function=/g) || []).length, stop: () => stopChild(child) };
+  return { port, requests: (functions = '\\d+') => (output.match(new RegExp(`request function=(${functions}) `, 'g')) || []).length, stop: () => stopChild(child) };
 }
 
 /* A real headless Chromium with a fresh profile, inside a network namespace if given. */

@@ -5,32 +5,21 @@ import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
-import { BUILD_DIR, freePort, SOURCE_DIR } from './harness.mjs';
+import { freePort, privateBuild, SOURCE_DIR } from './harness.mjs';
 
 // Runs run.sh on a private build serving `port`; resolves { code, stdout, stderr } when it ends,
 // or stops it (as a user's Ctrl+C would) once `until` shows in its output and `check` is done.
 async function runScript(port, until, check) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-run-'));
-  for (const exe of ['vexo', 'vexo-devsim']) {
-    fs.copyFileSync(path.join(BUILD_DIR, exe), path.join(dir, exe));
-    fs.chmodSync(path.join(dir, exe), 0o755);
-  }
-  fs.cpSync(path.join(SOURCE_DIR, 'www'), path.join(dir, 'www'), { recursive: true });
-  fs.writeFileSync(path.join(dir, 'config.ini'), `[listener]\nhost=127.0.0.1\nport=${port}\n\n[docroot]\npath=www\n`);
-  for (const sub of ['home', 'tmp']) fs.mkdirSync(path.join(dir, sub));
-  const env = { ...process.env, SKIP_SETUP: '1', BUILD_DIR: dir, DEVSIM_PORT: String(await freePort()), HOME: path.join(dir, 'home'),
-    XDG_CONFIG_HOME: path.join(dir, 'home', '.config'), TMPDIR: path.join(dir, 'tmp') };
-  delete env.DISPLAY;
-  delete env.WAYLAND_DISPLAY;
+  const { dir, env } = privateBuild(port);
+  Object.assign(env, { SKIP_SETUP: '1', BUILD_DIR: dir, DEVSIM_PORT: String(await freePort()), DISPLAY: '', WAYLAND_DISPLAY: '' });
   const child = spawn('bash', [path.join(SOURCE_DIR, 'scripts', 'run.sh')], { env, stdio: ['ignore', 'pipe', 'pipe'] });
   const out = { stdout: '', stderr: '' };
   let checked = Promise.resolve();
   child.stdout.on('data', (chunk) => {
     out.stdout += chunk;
-    if (until && until.test(out.stdout)) {
+    if (until?.test(out.stdout)) {
       until = null;
       checked = check(out.stdout).finally(() => child.kill('SIGTERM'));
     }
