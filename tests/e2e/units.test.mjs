@@ -19,7 +19,7 @@ const f = (type, order = 'ABCD', table = 'holding', regSize = 16, floatPrec = 2)
 // Each row: [label, actual, expected].
 const check = (rows) => rows.forEach(([label, actual, expected]) => assert.deepEqual(actual, expected, label));
 
-test('addresses: typed and shown in each notation by one rule, refused at the edges', () => {
+test('register addresses typed and shown in each notation by one rule, refused at the edges; device addresses', () => {
   // [typed, notation, table, protocol address or problem (and the table it names)]
   const table = [['0', 'zero', 'holding', 0], ['65535', 'zero', 'coils', 65535], ['65536', 'zero', 'holding', 'addr.bad'],
     ['0x10', 'zero', 'holding', 16], ['0XfF', 'zero', 'input', 255], ['0x10000', 'zero', 'holding', 'addr.bad'],
@@ -48,9 +48,16 @@ test('addresses: typed and shown in each notation by one rule, refused at the ed
     ['range', Addr.addressRange('modicon', 'input'), { first: '30001', last5: '39999', first6: '300001', last: '365536' }],
     ['range one', Addr.addressRange('one', 'coils'), { first: '1', last: '65536' }],
     ['functions', [1, 2, 3, 4, 5, 6, 15, 16, 17].map(Addr.tableOfFunction), ['coils', 'discrete', 'holding', 'input', 'coils', 'holding', 'coils', 'holding', null]]]);
+  // Device addresses: IPv4 in its plain form, IPv6 and host names.
+  const bad = { problem: 'conn.badIp' };
+  // Leading zeros would be read as octal by the library: 010 is 8.
+  check([[' 127.0.0.1 ', { address: '127.0.0.1' }], ['255.255.255.255', { address: '255.255.255.255' }], ['192.168.001.010', { address: '192.168.1.10' }],
+    ['999.1.1.1', bad], ['256.0.0.1', bad], ['1.2.3', bad], ['127.1', bad], ['', bad], ['::1', { address: '::1' }], ['[FD00::10]', { address: 'fd00::10' }],
+    ['1::2::3', bad], ['plc-7.example', { address: 'plc-7.example' }], ['localhost', { address: 'localhost' }], ['-plc.example', bad], ['plc_7', bad],
+    ['a'.repeat(64) + '.example', bad]].map(([typed, result]) => [typed, A.parseDeviceAddress(typed), result]));
 });
 
-test('value bytes, and values to write checked against their type at its limits', () => {
+test('value bytes; values to write checked against their type at its limits; write texts in each language', () => {
   // float32 123.456 is 0x42F6E979; [order, registers as they travel]
   for (const [order, words] of [['ABCD', [0x42f6, 0xe979]], ['CDAB', [0xe979, 0x42f6]], ['BADC', [0xf642, 0x79e9]], ['DCBA', [0x79e9, 0xf642]]]) {
     check([[order, T.valueHex(words, order), '0x42F6E979'], [order, T.reorder(T.reorder(words, order), order), words]]);
@@ -73,11 +80,9 @@ test('value bytes, and values to write checked against their type at its limits'
     if (typeof expected === 'string' && expected.startsWith('reg.')) assert.equal(read.problem && read.problem.key, expected, `${type} ${typed}`);
     else assert.deepEqual(read, { value: expected }, `${type} ${typed}`);
   }
-});
-
-test('write texts: types, the interface language, and no part of a number dropped', () => {
+  // Write texts: types, the interface language, and no part of a number dropped.
   // [format, text, language, values, problem keys]
-  const table = [[f('bit', 'ABCD', 'coils'), '1 0 1', 'en', [1, 0, 1], []], [f('bit', 'ABCD', 'coils'), '2', 'en', [], ['reg.notABit']],
+  const texts = [[f('bit', 'ABCD', 'coils'), '1 0 1', 'en', [1, 0, 1], []], [f('bit', 'ABCD', 'coils'), '2', 'en', [], ['reg.notABit']],
     [f('ascii'), 'Vexo devsim', 'en', ['Vexo devsim'], []], [f('ascii'), 'Zürich €', 'en', [], ['reg.notLatin1']],
     [f('ascii'), 'x'.repeat(247), 'en', [], ['reg.textTooLong']],
     [f('int16'), Array(124).fill('1').join(' '), 'en', Array(124).fill(1), ['reg.tooManyValues']],
@@ -85,7 +90,7 @@ test('write texts: types, the interface language, and no part of a number droppe
     [f('float32'), '12,5; -0,25 1e3', 'de', [12.5, -0.25, 1000], []], [f('float32'), '12,5', 'pl', [12.5], []],
     [f('float32'), '12.5', 'de', [], ['reg.wrongMark']], [f('float32'), '1.234,5', 'de', [], ['reg.notANumber']],
     [f('float32'), '0x41480000 abc', 'es', [12.5], ['reg.notANumber']], [f('float32'), '', 'en', [], ['reg.noValues']]];
-  for (const [format, text, lang, values, keys] of table) {
+  for (const [format, text, lang, values, keys] of texts) {
     const parsed = R.parseWriteValues(text, format, lang);
     assert.deepEqual(parsed.values, values, `${lang} ${text.slice(0, 20)}`);
     assert.deepEqual(parsed.problems.map((p) => p.key), keys, `${lang} ${text.slice(0, 20)}`);
@@ -94,7 +99,7 @@ test('write texts: types, the interface language, and no part of a number droppe
     ['de', T.formatNumber(-0.25, 'de'), '-0,25']]);
 });
 
-test('formats: the tables, types and orders offered, their limits, and the older functions for 32-bit registers', () => {
+test('formats offered, their limits and the older functions for 32-bit registers; read replies shown', () => {
   check([['bogus', R.normalizeFormat({ table: 'bogus', type: 'x', order: 'y' }), f('int16')],
     ['coils', R.normalizeFormat({ table: 'coils', type: 'float32', order: 'DCBA' }), { table: 'coils', regSize: 16, type: 'bit', order: 'ABCD', floatPrec: 2 }],
     ['input 32', R.normalizeFormat({ table: 'input', regSize: 32, type: 'int16' }).regSize, 16], ['uint16 order', f('uint16', 'DCBA').order, 'BADC'],
@@ -112,9 +117,7 @@ test('formats: the tables, types and orders offered, their limits, and the older
   check([[f('int32', 'ABCD', 'holding', 32), { regType: 'int', regSize: 32, valSize: 32 }],
     [f('float32', 'ABCD', 'holding', 32, 3), { regType: 'float4321', regSize: 32, valSize: 32, floatPrec: 3 }],
     [f('float32', 'CDAB', 'holding', 32), { regType: 'float1234', regSize: 32, valSize: 32 }]].map(([format, params]) => [format.order, R.engineFormat(format), params]));
-});
-
-test('read replies: rows with the registers of the same read, in decimal, hex and binary', () => {
+  // Read replies: rows with the registers of the same read, in decimal, hex and binary.
   const rows = R.rowsOf(f('float32', 'CDAB', 'input'), 10, 1, { fc: 4, regs: [0xe979, 0x42f6], values: [123.456], ms: 0.8 });
   const wide = R.rowsOf(f('uint32', 'ABCD', 'holding', 32), 5000, 1, { values: ['123456789'], raw: [123456789] });
   check([['rows', rows, [{ address: 10, value: 123.456, regs: [0xe979, 0x42f6] }]],
@@ -129,7 +132,7 @@ test('read replies: rows with the registers of the same read, in decimal, hex an
     ...[{ regs: [1], values: [1, 2] }, { regs: [1, 2], values: [1] }, { regs: [70000], values: [1] }, { error: 'x' }].map((bad) => [JSON.stringify(bad), R.rowsOf(f('int16'), 0, 1, bad), null])]);
 });
 
-test('a list is written at its own addresses, one request per run; read-back at the precision of the type', () => {
+test('a list is written at its own addresses, one request per run; read-back at the precision of the type; CSV', () => {
   const plan = (format, pairs) => R.planWrites(format, pairs.map(([address, value]) => ({ address, value })));
   const listed = R.listEntries([{ address: 5, value: '2,5' }, { address: 6, value: '2.5' }, { address: 7, value: 'nan' }], ',', f('float32'));
   check([['gap', plan(f('int16'), [[300, 11], [305, 22], [301, 33]]), { runs: [{ start: 300, end: 301, values: [11, 33] }, { start: 305, end: 305, values: [22] }], problems: [] }],
@@ -141,15 +144,13 @@ test('a list is written at its own addresses, one request per run; read-back at 
     ['entries', listed.entries, [{ address: 5, value: 2.5 }]],
     ['entry problems', listed.problems.map((p) => [p.key, p.params.address]), [['reg.wrongMark', 6], ['reg.notANumber', 7]]]]);
   // [format, written, read, same]
-  const table = [[f('int16'), -12, -12, true], [f('int16'), -12, -11, false],
+  const readBack = [[f('int16'), -12, -12, true], [f('int16'), -12, -11, false],
     [f('int64'), '-1234567890123456789', '-1234567890123456789', true], [f('uint64'), '12345678901234567890', '12345678901234567891', false],
     [f('float32'), 0.1, 0.1, true], [f('float32'), 0.1, 0.10000001, false], [f('float64'), 0.1, 0.1, true], [f('ascii'), 'abc', 'abc', true],
     [f('bit', 'ABCD', 'coils'), 1, 0, false], [f('float32', 'ABCD', 'holding', 32, 2), 12.345, '12.35', true],
     [f('float32', 'ABCD', 'holding', 32, 2), 12.345, '12.36', false], [f('float32', 'CDAB', 'holding', 32), 1234567, '1.23457e+06', true]];
-  for (const [format, written, read, same] of table) assert.equal(R.readsBackAs(format, written, read), same, `${format.type} ${written} ${read}`);
-});
-
-test('CSV: what is exported loads back; older lists and semicolon lists load too; nothing is cut', () => {
+  for (const [format, written, read, same] of readBack) assert.equal(R.readsBackAs(format, written, read), same, `${format.type} ${written} ${read}`);
+  // CSV: what is exported loads back; older lists and semicolon lists load too; nothing is cut.
   const format = f('float32', 'CDAB', 'input');
   const csv = R.buildCsv(format, [{ address: 8, value: 123.456, regs: [0xe979, 0x42f6] }, { address: 10, value: 'NaN', regs: [0, 0x7fc0] }]);
   const back = R.parseCsv(csv);
@@ -167,14 +168,6 @@ test('CSV: what is exported loads back; older lists and semicolon lists load too
       ['address,value\n' + Array.from({ length: 201 }, (_, i) => `${i},1`).join('\n'), 'reg.csvTooMany']].map(([file, error]) => [file.slice(0, 30), R.parseCsv(file).error, error])]);
 });
 
-test('device addresses: IPv4 in its plain form, IPv6 and host names', () => {
-  const bad = { problem: 'conn.badIp' };
-  // Leading zeros would be read as octal by the library: 010 is 8.
-  check([[' 127.0.0.1 ', { address: '127.0.0.1' }], ['255.255.255.255', { address: '255.255.255.255' }], ['192.168.001.010', { address: '192.168.1.10' }],
-    ['999.1.1.1', bad], ['256.0.0.1', bad], ['1.2.3', bad], ['127.1', bad], ['', bad], ['::1', { address: '::1' }], ['[FD00::10]', { address: 'fd00::10' }],
-    ['1::2::3', bad], ['plc-7.example', { address: 'plc-7.example' }], ['localhost', { address: 'localhost' }], ['-plc.example', bad], ['plc_7', bad],
-    ['a'.repeat(64) + '.example', bad]].map(([typed, result]) => [typed, A.parseDeviceAddress(typed), result]));
-});
 
 const filesUnder = (dir, pattern) => fs.readdirSync(dir, { withFileTypes: true }).flatMap((e) =>
   e.isDirectory() ? filesUnder(path.join(dir, e.name), pattern) : pattern.test(e.name) ? [path.join(dir, e.name)] : []);
