@@ -49,11 +49,11 @@ async function stopChild(child) {
   clearTimeout(timer);
 }
 
+// Starts argv[0] with both output streams going to the file `log`.
 function start(argv, log, options = {}) {
-  const child = spawn(argv[0], argv.slice(1), { stdio: ['ignore', 'pipe', 'pipe'], ...options });
-  const out = fs.createWriteStream(log);
-  child.stdout.pipe(out);
-  child.stderr.pipe(out);
+  const fd = fs.openSync(log, 'w');
+  const child = spawn(argv[0], argv.slice(1), { stdio: ['ignore', fd, fd], ...options });
+  fs.closeSync(fd);
   return child;
 }
 
@@ -93,12 +93,12 @@ export async function startVexo(extraConfig = {}, netns = null) {
 export async function startDevsim(args = [], rtuDevice = null, tcpPort = null) {
   const port = rtuDevice ? null : tcpPort || (await freePort());
   const where = rtuDevice ? ['--rtu', rtuDevice] : ['--tcp', `127.0.0.1:${port}`];
-  const child = start([path.join(BUILD_DIR, 'vexo-devsim'), ...where, ...args], path.join(os.tmpdir(), `vexo-devsim-e2e-${process.pid}-${port || 'rtu'}.log`));
-  let output = '';
-  child.stdout.on('data', (chunk) => (output += chunk));
+  const log = path.join(os.tmpdir(), `vexo-devsim-e2e-${process.pid}-${port || 'rtu'}.log`);
+  const child = start([path.join(BUILD_DIR, 'vexo-devsim'), ...where, ...args], log);
   // A serial line gives no sign of readiness: the simulator opens it at once.
   await waitUntil(() => (rtuDevice ? sleep(300).then(() => true) : portOpen(port)), child, 'vexo-devsim listens');
-  return { port, requests: (functions = '\\d+') => (output.match(new RegExp(`request function=(${functions}) `, 'g')) || []).length, stop: () => stopChild(child) };
+  const requests = (functions = '\\d+') => (fs.readFileSync(log, 'utf8').match(new RegExp(`request function=(${functions}) `, 'g')) || []).length;
+  return { port, requests, stop: () => stopChild(child) };
 }
 
 /* A real headless Chromium with a fresh profile, inside a network namespace if given. */

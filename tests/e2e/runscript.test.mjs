@@ -9,27 +9,21 @@ import path from 'node:path';
 import { test } from 'node:test';
 import { freePort, privateBuild, SOURCE_DIR } from './harness.mjs';
 
-// Runs run.sh on a private build serving `port`; resolves { code, stdout, stderr } when it ends,
-// or stops it (as a user's Ctrl+C would) once `until` shows in its output and `check` is done.
-async function runScript(port, until, check) {
+// Runs run.sh on a private build serving `port` until it ends, or until its output shows
+// `until`: then `check` runs and run.sh is stopped, as a user's Ctrl+C would.
+async function runScript(port, until = null, check = null) {
   const { dir, env } = privateBuild(port);
   Object.assign(env, { SKIP_SETUP: '1', BUILD_DIR: dir, DEVSIM_PORT: String(await freePort()), DISPLAY: '', WAYLAND_DISPLAY: '' });
-  const child = spawn('bash', [path.join(SOURCE_DIR, 'scripts', 'run.sh')], { env, stdio: ['ignore', 'pipe', 'pipe'] });
-  const out = { stdout: '', stderr: '' };
-  let checked = Promise.resolve();
+  const child = spawn('bash', [path.join(SOURCE_DIR, 'scripts', 'run.sh')], { env, stdio: ['ignore', 'pipe', 'pipe'], timeout: 40000 });
+  const out = { stdout: '', stderr: '', checked: null };
+  child.stderr.on('data', (chunk) => (out.stderr += chunk));
   child.stdout.on('data', (chunk) => {
     out.stdout += chunk;
-    if (until?.test(out.stdout)) {
-      until = null;
-      checked = check(out.stdout).finally(() => child.kill('SIGTERM'));
-    }
+    if (until?.test(out.stdout) && !out.checked) out.checked = check(out.stdout).finally(() => child.kill('SIGTERM'));
   });
-  child.stderr.on('data', (chunk) => (out.stderr += chunk));
-  const timer = setTimeout(() => child.kill('SIGKILL'), 40000);
   out.code = await new Promise((resolve) => child.once('exit', resolve));
-  clearTimeout(timer);
   fs.rmSync(dir, { recursive: true, force: true });
-  await checked;
+  await out.checked;
   return out;
 }
 

@@ -1,6 +1,5 @@
-// The interface's pure helpers, without a browser (addresses, value types and bytes, formats,
-// read replies, numbers in the interface language, write plans, read-back, CSV, device
-// addresses), and the translations: every text in every language, every key used translated.
+// The interface's pure helpers without a browser, and its translations: every text in every
+// language, every key the pages and scripts use translated.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
