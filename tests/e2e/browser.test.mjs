@@ -15,7 +15,6 @@ const WAIT = { timeout: 15000 };
 describe('Vexo in the browser', () => {
   let vexo, devsim, browser, page, pty, rtuDevsim, updates;
   const pageErrors = [];
-  // The update server offers one new module.
   const served = tempDir('vexo-e2e-updates-');
   before(async () => {
     fs.mkdirSync(path.join(served, 'modules', 'meter'), { recursive: true });
@@ -60,13 +59,11 @@ describe('Vexo in the browser', () => {
     await clickThen('#reg-write', '#reg-write-status:is(.status-ok, .status-error)');
     return text('#reg-write-status');
   }
-  async function loadList(name, content) {
-    await page.setInputFiles('#reg-file', { name, mimeType: 'text/csv', buffer: Buffer.from(content) });
-    await page.waitForSelector('#reg-file-status:is(.status-ok, .status-error)', WAIT);
-  }
+  const loadList = (name, content) => page.setInputFiles('#reg-file', { name, mimeType: 'text/csv', buffer: Buffer.from(content) })
+    .then(() => page.waitForSelector('#reg-file-status:is(.status-ok, .status-error)', WAIT));
   async function download(button) {
     const [file] = await Promise.all([page.waitForEvent('download', WAIT), page.click(button)]);
-    return { name: file.suggestedFilename(), content: fs.readFileSync(await file.path()), path: await file.path() };
+    return { name: file.suggestedFilename(), path: await file.path(), content: fs.readFileSync(await file.path()) };
   }
   // What the device holds, asked through Vexo apart from the page.
   const deviceHolds = async (addr, count, table = 'holding', type = 'int16') =>
@@ -86,7 +83,6 @@ describe('Vexo in the browser', () => {
     // Connecting: a wrong address is refused in the page, a closed port in plain words.
     await page.click('#tab-connection');
     await page.check('input[name="connType"][value="tcp"]');
-    // [fields, what the status then says]
     for (const [fields, said] of [[{ '#conn-ip': '999.1.1.1', '#conn-port': 1, '#conn-slave': 1, '#conn-timeout': 500 }, /"999\.1\.1\.1" is neither an IP address nor a host name/],
       [{ '#conn-ip': 'localhost' }, /Vexo could not open a Modbus TCP connection to localhost, port 1\.[^]*Could not connect to Modbus TCP!/],
       [{ '#conn-port': 'abc' }, /TCP port must be a whole number/]]) {
@@ -145,7 +141,7 @@ describe('Vexo in the browser', () => {
     await looksRight(page, 'registers-error');
   });
 
-  test('writes typed values and loaded lists exactly at their addresses, shown before sending', async () => {
+  test('writes typed values and loaded lists exactly at their addresses, shown before sending; decimal commas in German', async () => {
     await setReadForm({ addr: 100, count: 3 });
     await page.fill('#reg-wvalues', '11, x, 70000');
     assert.match(await text('#reg-wplan'), /Value 2 \("x"\) is not a number[^]*Value 3 \(70000\) is outside the range -32768 to 32767/);
@@ -190,9 +186,7 @@ describe('Vexo in the browser', () => {
     assert.deepEqual(await deviceHolds(300, 1), [11]);
     await page.click('#reg-wlist-drop');
     assert.equal(await page.isVisible('#reg-wvalues'), true);
-  });
-
-  test('in German a comma is the decimal mark, typed, read and in semicolon lists', async () => {
+    // In German a comma is the decimal mark, typed, read and in semicolon lists.
     await page.selectOption('#lang-select', 'de');
     assert.equal(await text('#conn-text'), `Verbunden: 127.0.0.1:${devsim.port}, Geräteadresse 1`);
     await setReadForm({ addr: 210, count: 2, type: 'float32' });
@@ -248,7 +242,7 @@ describe('Vexo in the browser', () => {
     assert.match(await text('#reg-poll-info'), /^Polling stopped after \d+ reads, \d+ failed\./);
   });
 
-  test('exports CSV and a PDF report; identifies the device; the traffic view lists each transaction', async () => {
+  test('exports CSV and PDF; identifies the device; the traffic view; read definitions', async () => {
     await read({ addr: 0, count: 2 });
     const csv = await download('#reg-csv');
     assert.match(csv.name, /^vexo-registers-\d{8}-\d{6}\.csv$/);
@@ -256,12 +250,6 @@ describe('Vexo in the browser', () => {
       '0,holding,16,int16,ABCD,1234,0x04D2\r\n1,holding,16,int16,ABCD,-1,0xFFFF\r\n');
     const pdf = await download('#reg-pdf');
     assert.match(pdf.name + execFileSync('pdftotext', ['-layout', pdf.path, '-']), /\.pdf[^]*Vexo register report[^]*0\s+1234\s+0x04D2[^]*1\s+-1\s+0xFFFF/);
-    await page.click('#tab-identify');
-    await clickThen('#id-run', '#id-status.status-ok');
-    assert.deepEqual([await text('#id-id'), await text('#id-desc'), await text('#id-runind'), await page.locator('#id-bytes tbody tr').count()],
-      ['42', 'Vexo simulated device', 'Running (0xFF)', 2 + 'Vexo simulated device'.length]);
-    await page.click('#tab-registers');
-    await read({ addr: 0, count: 2 });
     await page.click('#tab-traffic');
     // Newest first: the read just made, its frames as they went over the wire.
     await until(() => /Read holding/.test((document.querySelector('#trf-body tr') || {}).textContent));
@@ -274,30 +262,29 @@ describe('Vexo in the browser', () => {
     await until(() => Number(document.getElementById('trf-exceptions').textContent) > 0);
     assert.match(await page.locator('#trf-body tr.is-error').first().textContent(), /04 Read input registers\s*10000.*Illegal data address/);
     await looksRight(page, 'traffic');
-  });
-
-  test('read definitions: Vexo polls them by itself, each shows its latest values, and logs them', async () => {
+    await page.click('#tab-identify');
+    await clickThen('#id-run', '#id-status.status-ok');
+    assert.deepEqual([await text('#id-id'), await text('#id-desc'), await text('#id-runind'), await page.locator('#id-bytes tbody tr').count()],
+      ['42', 'Vexo simulated device', 'Running (0xFF)', 2 + 'Vexo simulated device'.length]);
+    // Read definitions: Vexo polls them by itself, each shows its latest values, and logs them.
     await page.click('#tab-polling');
     await page.waitForSelector('#pol-state:not(:empty)', WAIT);
-    const card = (name) => page.locator('.pol-def').filter({ has: page.locator(`h3:text-is("${name}")`) });
-    async function save(fields, add = true) {
-      if (add) await page.click('#pol-add');
-      await set(fields);
-      await page.click('#pol-save');
-    }
+    const boiler = page.locator('.pol-def').filter({ has: page.locator('h3:text-is("Boiler")') });
+    const save = async (fields) => (await set(fields), await page.click('#pol-save'));
+    await page.click('#pol-add');
     await save({ '#pol-name': '', '#pol-interval': 50 });
     assert.match(await text('#pol-form-status'), /Give the definition a name.*The interval must be/);
-    await save({ '#pol-name': 'Boiler', '#pol-table': 'holding', '#pol-addr': 0, '#pol-count': 2, '#pol-interval': 200, '#pol-log': true }, false);
+    await save({ '#pol-name': 'Boiler', '#pol-table': 'holding', '#pol-addr': 0, '#pol-count': 2, '#pol-interval': 200, '#pol-log': true });
     if ((await page.getAttribute('#pol-toggle', 'aria-pressed')) !== 'true') await page.click('#pol-toggle');
     await until(() => document.querySelectorAll('.pol-def tbody tr').length === 2);
-    assert.deepEqual(await card('Boiler').locator('.value').allTextContents(), ['1234', '-1']);
-    assert.match(await card('Boiler').locator('.pol-result').textContent(), /^Read at \d\d:\d\d:\d\d\.\d{3}; the device answered in \d+\.\d\d ms\.$/);
-    assert.equal(await card('Boiler').locator('.pol-summary').textContent(), 'Holding registers 0–1 · int16 (signed) ABCD · every 200 ms · slave 1 · logged');
+    assert.deepEqual(await boiler.locator('.value').allTextContents(), ['1234', '-1']);
+    assert.match(await boiler.locator('.pol-result').textContent(), /^Read at \d\d:\d\d:\d\d\.\d{3}; the device answered in \d+\.\d\d ms\.$/);
+    assert.equal(await boiler.locator('.pol-summary').textContent(), 'Holding registers 0–1 · int16 (signed) ABCD · every 200 ms · slave 1 · logged');
     // A change shows at the next poll.
-    await card('Boiler').locator('button', { hasText: 'Change' }).click();
-    await save({ '#pol-count': 3 }, false);
+    await boiler.locator('button', { hasText: 'Change' }).click();
+    await save({ '#pol-count': 3 });
     await until(() => document.querySelectorAll('.pol-def tbody tr').length === 3);
-    assert.deepEqual(await card('Boiler').locator('.value').allTextContents(), ['1234', '-1', '16712']);
+    assert.deepEqual(await boiler.locator('.value').allTextContents(), ['1234', '-1', '16712']);
     await looksRight(page, 'polling');
     // The log holds the values of the definitions that log, one line per value.
     await until(() => Number(document.getElementById('pol-log-size').dataset.bytes) > 0);
@@ -318,7 +305,6 @@ describe('Vexo in the browser', () => {
     await page.click('#sup-fix');
     assert.equal(await page.inputValue('#sup-name'), 'Anna; Maria');
     await looksRight(page, 'support');
-    // The page fits a phone.
     await page.setViewportSize({ width: 390, height: 844 });
     for (const tab of ['polling', 'connection', 'registers']) {
       await page.click(`#tab-${tab}`);
@@ -334,7 +320,7 @@ describe('Vexo in the browser', () => {
     assert.match(await text('#reg-status'), /There is no connection to a device/);
   });
 
-  test('a serial line: the ports and line settings come from Vexo, connect, read, settings remembered', async () => {
+  test('a serial line: ports and line settings from Vexo, connect, read, settings remembered; module updates', async () => {
     await page.click('#tab-connection');
     await page.check('input[name="connType"][value="serial"]');
     assert.ok((await page.locator('#conn-com option').evaluateAll((list) => list.map((o) => o.value))).includes(pty.first));
@@ -349,9 +335,7 @@ describe('Vexo in the browser', () => {
     await page.goto(vexo.url('/#connection'));
     await until(() => document.getElementById('conn-text').textContent.startsWith('Connected'));
     assert.deepEqual(await Promise.all(['#conn-com', '#conn-baud', '#conn-mode', '#conn-slave', '#conn-timeout'].map((id) => page.inputValue(id))), [pty.first, '5', '1', '7', '500']);
-  });
-
-  test('module updates: checks, installs with progress, the new module appears after a reload; a server gone is said so', async () => {
+    // Module updates: check, install with progress, the new module after a reload; a server gone.
     await clickThen('#tab-updates', '#upd-installed tr');
     await clickThen('#upd-check', '#upd-choice:not([hidden])');
     assert.deepEqual(await texts('#upd-list label'), ['meter']);

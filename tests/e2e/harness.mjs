@@ -1,6 +1,5 @@
-// The real pieces for the browser tests: a private vexo, the device simulator, socat serial
-// pairs, network namespaces, the update server, and Debian's Chromium driven headless.
-// Everything listens on 127.0.0.1, or inside namespaces made here.
+// The real pieces for the browser tests, listening on 127.0.0.1 or inside namespaces made here: a
+// private vexo, the device simulator, socat serial pairs, the update server, headless Chromium.
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -14,6 +13,7 @@ export const SOURCE_DIR = process.env.VEXO_SOURCE_DIR || path.resolve(here, '..'
 export const BUILD_DIR = process.env.VEXO_BUILD_DIR || path.join(SOURCE_DIR, 'build');
 const ARTIFACTS_DIR = process.env.VEXO_E2E_ARTIFACTS || path.join(BUILD_DIR, 'e2e-artifacts');
 const CHROMIUM = process.env.VEXO_CHROMIUM || '/usr/bin/chromium';
+fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 export const tempDir = (name) => fs.mkdtempSync(path.join(os.tmpdir(), name));
 
@@ -42,10 +42,8 @@ const portOpen = (port) => new Promise((resolve) => {
 
 async function stopChild(child) {
   if (!child || child.exitCode !== null || child.signalCode !== null) return;
-  const ended = new Promise((resolve) => child.once('exit', resolve));
-  child.kill('SIGTERM');
   const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
-  await ended;
+  await new Promise((resolve) => child.once('exit', resolve).kill('SIGTERM'));
   clearTimeout(timer);
 }
 
@@ -57,9 +55,8 @@ function start(argv, log, options = {}) {
   return child;
 }
 
-/* A private copy of the build: the executables beside their own config.ini (listener and
- * docroot, plus `extraConfig` groups), a copy of www, and the environment for a private HOME,
- * settings store and TMPDIR. */
+/* A private copy of the build: the executables beside their own config.ini (plus `extraConfig`
+ * groups) and www, and the environment for a private HOME, settings store and TMPDIR. */
 export function privateBuild(port, extraConfig = {}) {
   const dir = tempDir('vexo-e2e-');
   // Not dir/tmp: that is where module updates are unpacked, and they clear it first.
@@ -87,9 +84,8 @@ export async function startVexo(extraConfig = {}, netns = null) {
   return { dir, port, log, url: (p = '/') => `http://127.0.0.1:${port}${p}`, stop: () => stopChild(child) };
 }
 
-/* The device simulator over Modbus TCP on a free loopback port (or the port given, to bring a
- * stopped one back), or over RTU on `rtuDevice`. With --log-requests, requests('6|16') counts the
- * requests of those functions (of all without) it has answered. */
+/* The simulator over Modbus TCP on a free loopback port (or `tcpPort`, to bring it back), or over RTU
+ * on `rtuDevice`. With --log-requests, requests('6|16') counts the requests answered (of all without). */
 export async function startDevsim(args = [], rtuDevice = null, tcpPort = null) {
   const port = rtuDevice ? null : tcpPort || (await freePort());
   const where = rtuDevice ? ['--rtu', rtuDevice] : ['--tcp', `127.0.0.1:${port}`];
@@ -130,7 +126,6 @@ export async function closeInterface(browser, vexo, logName) {
   await browser?.close();
   if (!vexo) return;
   await vexo.stop();
-  fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
   fs.copyFileSync(vexo.log, path.join(ARTIFACTS_DIR, logName));
   fs.rmSync(vexo.dir, { recursive: true, force: true });
 }
@@ -138,7 +133,6 @@ export async function closeInterface(browser, vexo, logName) {
 /* Keeps a screenshot among the artifacts and fails on the accessibility rules (axe-core) the
  * page breaks right now. */
 export async function looksRight(page, name) {
-  fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
   await page.screenshot({ path: path.join(ARTIFACTS_DIR, name + '.png'), fullPage: true });
   if (!(await page.evaluate(() => Boolean(window.axe)))) await page.addScriptTag({ path: path.join(here, 'node_modules', 'axe-core', 'axe.min.js') });
   const problems = await page.evaluate(async () => (await window.axe.run(document, { resultTypes: ['violations'] })).violations
@@ -149,8 +143,8 @@ export async function looksRight(page, name) {
 /* The project's small update server, serving the folder `root` on a free loopback port. */
 export async function startUpdateServer(root) {
   const port = await freePort();
-  const child = start(['/usr/bin/python3', path.join(SOURCE_DIR, 'tools', 'updateserver', 'updateserver.py'), '--root', root, '--host', '127.0.0.1', '--port', String(port)],
-    path.join(os.tmpdir(), `vexo-e2e-updateserver-${port}.log`));
+  const script = path.join(SOURCE_DIR, 'tools', 'updateserver', 'updateserver.py');
+  const child = start(['/usr/bin/python3', script, '--root', root, '--host', '127.0.0.1', '--port', String(port)], path.join(ARTIFACTS_DIR, 'updateserver.log'));
   await waitUntil(() => portOpen(port), child, 'the update server listens');
   return { url: `http://127.0.0.1:${port}/`, stop: () => stopChild(child) };
 }
@@ -159,8 +153,7 @@ export async function startUpdateServer(root) {
  * from `devices`. Discovery broadcasts on every interface, so it never runs outside them.
  * Resolves to null where namespaces cannot be made (not root, no iproute2). */
 export async function makeNetLab() {
-  const tag = `${process.pid}-${Date.now() % 100000}`;
-  const lab = { searcher: `vexo-e2e-${tag}-s`, devices: `vexo-e2e-${tag}-d`, deviceIp: '10.232.0.2', children: [] };
+  const lab = { searcher: `vexo-e2e-${process.pid}-s`, devices: `vexo-e2e-${process.pid}-d`, deviceIp: '10.232.0.2', children: [] };
   lab.close = async () => {
     for (const child of lab.children) await stopChild(child);
     for (const ns of [lab.searcher, lab.devices]) spawnSync('ip', ['netns', 'del', ns], { timeout: 10000 });

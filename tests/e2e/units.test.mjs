@@ -167,7 +167,6 @@ test('a list is written at its own addresses, one request per run; read-back at 
       ['address,value\n' + Array.from({ length: 201 }, (_, i) => `${i},1`).join('\n'), 'reg.csvTooMany']].map(([file, error]) => [file.slice(0, 30), R.parseCsv(file).error, error])]);
 });
 
-
 const filesUnder = (dir, pattern) => fs.readdirSync(dir, { withFileTypes: true }).flatMap((e) =>
   e.isDirectory() ? filesUnder(path.join(dir, e.name), pattern) : pattern.test(e.name) ? [path.join(dir, e.name)] : []);
 
@@ -188,20 +187,15 @@ test('every language has the same keys and placeholders, none empty or copied; e
   const placeholders = (t) => (t.match(/\{\w+\}/g) || []).sort().join();
   for (const lang of LANGS) {
     assert.deepEqual(Object.keys(dict[lang]).sort(), english, `keys of ${lang} differ from English`);
-    for (const [key, text] of Object.entries(dict[lang])) {
-      assert.ok(text.trim() !== '', `${lang} ${key} is empty`);
-      assert.equal(placeholders(text), placeholders(dict.en[key]), `${lang} ${key} has other placeholders`);
-    }
+    for (const [key, text] of Object.entries(dict[lang])) assert.ok(text.trim() && placeholders(text) === placeholders(dict.en[key]), `${lang} ${key} is empty or has other placeholders`);
     if (lang !== 'en') assert.deepEqual(english.filter((k) => dict[lang][k] === dict.en[k] && /[a-z]{4,} [a-z]{4,}/.test(dict.en[k])), [], `${lang} copies English`);
   }
   const used = new Set();
-  for (const file of filesUnder(WWW, /\.html$/)) {
-    const html = fs.readFileSync(file, 'utf8');
+  for (const html of filesUnder(WWW, /\.html$/).map((file) => fs.readFileSync(file, 'utf8'))) {
     for (const m of html.matchAll(/data-i18n="([^"]+)"/g)) used.add(m[1]);
     for (const m of html.matchAll(/data-i18n-attr="([^"]+)"/g)) m[1].split(';').forEach((pair) => used.add(pair.split(':')[1].trim()));
   }
-  for (const file of filesUnder(WWW, /\.js$/).filter((name) => !name.endsWith('i18n.js'))) {
-    const js = fs.readFileSync(file, 'utf8');
+  for (const js of filesUnder(WWW, /\.js$/).filter((name) => !name.endsWith('i18n.js')).map((file) => fs.readFileSync(file, 'utf8'))) {
     for (const m of js.matchAll(/\b(?:V\.t|translate|titleKey:|showStatus\(box, '\w+',)\(?\s*'([a-z]+\.[\w.]+)'(?!\s*\+)/g)) used.add(m[1]);
     for (const m of js.matchAll(/'((?:err|reg|conn|disc|id|upd|sup|about|shell|common|addr|data|pol|trf)\.[A-Za-z0-9]+)'(?!\s*\+)/g)) used.add(m[1]);
   }
