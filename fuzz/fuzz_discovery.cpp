@@ -1,32 +1,22 @@
-// Parses arbitrary datagrams as device answers to a discovery request. Whatever arrives,
-// an accepted answer names a device with single-line texts and a usable port and unit id;
-// the payload is decoded as UTF-8 as the receiving socket does. The first input byte picks
-// how the sender address is written and, with its top bit set, builds a well-formed answer
-// from the input instead, which must come back field for field.
+// Parses arbitrary datagrams as device answers to a discovery request, decoded as UTF-8 as the
+// receiving socket does. An accepted answer names a device with single-line texts and a usable
+// port and unit id. The first byte picks the sender address and, with its top bit set, builds a
+// well-formed answer from the input instead, which must come back field for field.
 #include "devicefinder.h"
 
 #include "fuzzsupport.h"
 
-#include <QString>
-
 #include <cstdint>
 
 namespace {
-const QString senders[] = {QStringLiteral("192.168.1.20"), QStringLiteral("::ffff:10.0.0.7"),
-                           QStringLiteral("fe80::1%eth0"), QString()};
-
-void fail(const char *what)
-{
-    fuzzFailure("discovery answer", what);
-}
-
 bool singleLine(const QString &text)
 {
     return !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')) &&
            !text.contains(QChar(0)) && text == text.trimmed();
 }
-// Name and MAC from the input (split at the first byte 1, made single-line), port and unit
-// id from two bytes each, joined by changing line breaks; the parse must give them back.
+
+// Name and MAC from the input (split at the first byte 1, made single-line), port and unit id
+// from two bytes each, joined by changing line breaks.
 void checkWellFormedAnswer(const QString &sender, const uint8_t *data, size_t size)
 {
     if (size < 4)
@@ -47,31 +37,30 @@ void checkWellFormedAnswer(const QString &sender, const uint8_t *data, size_t si
     const QString answer = name + breaks[port % 4] + mac + breaks[unitId % 4] + QString::number(port) +
                            breaks[(port + unitId) % 4] + QString::number(unitId) + breaks[unitId % 2];
     const std::optional<FoundDevice> device = DeviceFinder::parseAnswer(sender, answer);
-    if (!device)
-        fail("a well-formed answer was refused");
-    if (device->name != name || device->mac != mac || device->port != port || device->modbusid != unitId)
-        fail("a well-formed answer did not come back field for field");
+    if (!device || device->name != name || device->mac != mac || device->port != port ||
+        device->modbusid != unitId)
+        fuzzFailure("a well-formed answer did not come back field for field");
 }
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    const QString senders[] = {QStringLiteral("192.168.1.20"), QStringLiteral("::ffff:10.0.0.7"),
+                               QStringLiteral("fe80::1%eth0"), QString()};
     if (size < 1)
         return 0;
-    const QString sender = senders[data[0] % (sizeof senders / sizeof senders[0])];
+    const QString sender = senders[data[0] % 4];
     if (data[0] & 0x80) {
         checkWellFormedAnswer(sender, data + 1, size - 1);
         return 0;
     }
-    const QString payload = QString::fromUtf8(reinterpret_cast<const char *>(data) + 1, int(size - 1));
-    const std::optional<FoundDevice> device = DeviceFinder::parseAnswer(sender, payload);
-    if (!device)
-        return 0;
-    if (device->ip != sender)
-        fail("the device is not listed under its sender");
-    if (device->port <= 0 || device->modbusid <= 0)
-        fail("port or unit id not positive");
-    if (!singleLine(device->name) || !singleLine(device->mac))
-        fail("name or MAC spans lines or keeps blanks or NULs");
+    const auto device = DeviceFinder::parseAnswer(
+        sender, QString::fromUtf8(reinterpret_cast<const char *>(data) + 1, int(size - 1)));
+    if (device && device->ip != sender)
+        fuzzFailure("the device is not listed under its sender");
+    if (device && (device->port <= 0 || device->modbusid <= 0))
+        fuzzFailure("port or unit id not positive");
+    if (device && (!singleLine(device->name) || !singleLine(device->mac)))
+        fuzzFailure("name or MAC spans lines or keeps blanks or NULs");
     return 0;
 }

@@ -1,5 +1,5 @@
-// Starts the real pieces for the browser tests: a private vexo, the device simulator on
-// loopback, and Debian's Chromium driven headless. Everything listens on 127.0.0.1 only.
+// The real pieces for the browser tests, listening on 127.0.0.1 or inside namespaces made here: a
+// private vexo, the device simulator, socat serial pairs, the update server, headless Chromium.
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -11,271 +11,105 @@ import { chromium } from 'playwright-core';
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const SOURCE_DIR = process.env.VEXO_SOURCE_DIR || path.resolve(here, '..', '..');
 export const BUILD_DIR = process.env.VEXO_BUILD_DIR || path.join(SOURCE_DIR, 'build');
-export const ARTIFACTS_DIR = process.env.VEXO_E2E_ARTIFACTS || path.join(BUILD_DIR, 'e2e-artifacts');
-export const CHROMIUM = process.env.VEXO_CHROMIUM || '/usr/bin/chromium';
+const ARTIFACTS_DIR = process.env.VEXO_E2E_ARTIFACTS || path.join(BUILD_DIR, 'e2e-artifacts');
+const CHROMIUM = process.env.VEXO_CHROMIUM || '/usr/bin/chromium';
+fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+export const tempDir = (name) => fs.mkdtempSync(path.join(os.tmpdir(), name));
 
-export function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.once('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
+export const freePort = () => new Promise((resolve, reject) => {
+  const server = net.createServer().once('error', reject);
+  server.listen(0, '127.0.0.1', () => {
+    const { port } = server.address();
+    server.close(() => resolve(port));
   });
-}
+});
 
-export async function waitForPort(port, child, timeoutMs = 10000) {
-  const deadline = Date.now() + timeoutMs;
-  while (Date.now() < deadline) {
-    if (child && child.exitCode !== null) throw new Error(`${child.spawnfile} ended with ${child.exitCode} before listening`);
-    const open = await new Promise((resolve) => {
-      const socket = net.connect({ host: '127.0.0.1', port }, () => {
-        socket.end();
-        resolve(true);
-      });
-      socket.once('error', () => resolve(false));
-    });
-    if (open) return;
-    await new Promise((r) => setTimeout(r, 50));
+// Waits until `probe` holds, failing early when `child` ends.
+async function waitUntil(probe, child, what) {
+  for (const deadline = Date.now() + 10000; Date.now() < deadline; await sleep(50)) {
+    if (child.exitCode !== null) throw new Error(`${child.spawnfile} ended with ${child.exitCode} before ${what}`);
+    if (await probe()) return;
   }
-  throw new Error(`nothing listens on 127.0.0.1:${port}`);
+  throw new Error(`timed out waiting until ${what}`);
 }
-
-function logTo(child, file) {
-  const out = fs.createWriteStream(file);
-  child.stdout.pipe(out);
-  child.stderr.pipe(out);
-  return file;
-}
+const portOpen = (port) => new Promise((resolve) => {
+  const socket = net.connect({ host: '127.0.0.1', port }, () => {
+    socket.end();
+    resolve(true);
+  }).once('error', () => resolve(false));
+});
 
 async function stopChild(child) {
   if (!child || child.exitCode !== null || child.signalCode !== null) return;
-  const ended = new Promise((resolve) => child.once('exit', resolve));
-  child.kill('SIGTERM');
   const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
-  await ended;
+  await new Promise((resolve) => child.once('exit', resolve).kill('SIGTERM'));
   clearTimeout(timer);
 }
 
-function writeIni(file, groups) {
-  const text = Object.entries(groups)
-    .map(([group, keys]) => `[${group}]\n` + Object.entries(keys).map(([k, v]) => `${k}=${v}\n`).join(''))
-    .join('\n');
-  fs.writeFileSync(file, text);
+// Starts argv[0] with both output streams going to the file `log`.
+function start(argv, log, options = {}) {
+  const fd = fs.openSync(log, 'w');
+  const child = spawn(argv[0], argv.slice(1), { stdio: ['ignore', fd, fd], ...options });
+  fs.closeSync(fd);
+  return child;
 }
 
-/* One private vexo: its own copy of the executable beside its own config.ini, a copy of the
- * bundled document root, and private HOME, XDG_CONFIG_HOME (settings store) and TMPDIR. */
-export async function startVexo(extraConfig = {}, netns = null) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-e2e-'));
-  const port = await freePort();
-  const home = path.join(dir, 'home');
+/* A private copy of the build: the executables beside their own config.ini (plus `extraConfig`
+ * groups) and www, and the environment for a private HOME, settings store and TMPDIR. */
+export function privateBuild(port, extraConfig = {}) {
+  const dir = tempDir('vexo-e2e-');
   // Not dir/tmp: that is where module updates are unpacked, and they clear it first.
-  const tmp = path.join(dir, 'systmp');
-  fs.mkdirSync(home);
-  fs.mkdirSync(tmp);
+  for (const sub of ['home', 'systmp']) fs.mkdirSync(path.join(dir, sub));
   fs.cpSync(path.join(SOURCE_DIR, 'www'), path.join(dir, 'www'), { recursive: true });
-  const exe = path.join(dir, 'vexo');
-  fs.copyFileSync(path.join(BUILD_DIR, 'vexo'), exe);
-  fs.chmodSync(exe, 0o755);
-  const groups = {
-    listener: { host: '127.0.0.1', port, readTimeout: 10000 },
-    docroot: { path: 'www', cacheTime: 1000 },
-  };
-  Object.entries(extraConfig).forEach(([group, keys]) => (groups[group] = Object.assign(groups[group] || {}, keys)));
-  writeIni(path.join(dir, 'config.ini'), groups);
-  const env = Object.assign({}, process.env, {
-    HOME: home,
-    XDG_CONFIG_HOME: path.join(home, '.config'),
-    TMPDIR: tmp,
-    QT_QPA_PLATFORM: 'offscreen',
-  });
-  const child = netns
-    ? spawn('ip', ['netns', 'exec', netns.searcher, exe, '-r'], { cwd: dir, env, stdio: ['ignore', 'pipe', 'pipe'] })
-    : spawn(exe, ['-r'], { cwd: dir, env, stdio: ['ignore', 'pipe', 'pipe'] });
-  const log = logTo(child, path.join(dir, 'vexo.log'));
-  if (netns) await netns.waitForHttp(`http://127.0.0.1:${port}/`, child);
-  else await waitForPort(port, child);
-  return {
-    dir,
-    port,
-    log,
-    url: (p = '/') => `http://127.0.0.1:${port}${p}`,
-    async stop() {
-      await stopChild(child);
-    },
-    cleanup() {
-      fs.rmSync(dir, { recursive: true, force: true });
-    },
-  };
+  for (const exe of ['vexo', 'vexo-devsim']) {
+    fs.copyFileSync(path.join(BUILD_DIR, exe), path.join(dir, exe));
+    fs.chmodSync(path.join(dir, exe), 0o755);
+  }
+  const groups = { listener: { host: '127.0.0.1', port, readTimeout: 10000 }, docroot: { path: 'www', cacheTime: 1000 }, ...extraConfig };
+  fs.writeFileSync(path.join(dir, 'config.ini'), Object.entries(groups)
+    .map(([group, keys]) => `[${group}]\n` + Object.entries(keys).map(([k, v]) => `${k}=${v}\n`).join('')).join('\n'));
+  const env = { ...process.env, HOME: path.join(dir, 'home'), XDG_CONFIG_HOME: path.join(dir, 'home', '.config'), TMPDIR: path.join(dir, 'systmp'), QT_QPA_PLATFORM: 'offscreen' };
+  return { dir, env };
 }
 
-/* The device simulator over Modbus TCP on a free loopback port (or the port given, to bring
- * a stopped one back), or, given rtuDevice, over RTU on that serial device (then port is null).
- * With --log-requests among args, requests() counts the requests it has answered so far. */
+/* One private vexo, inside the network namespace `netns` if given. */
+export async function startVexo(extraConfig = {}, netns = null) {
+  const port = await freePort();
+  const { dir, env } = privateBuild(port, extraConfig);
+  const exe = path.join(dir, 'vexo');
+  const log = path.join(dir, 'vexo.log');
+  const child = start(netns ? ['ip', 'netns', 'exec', netns.searcher, exe, '-r'] : [exe, '-r'], log, { cwd: dir, env });
+  await waitUntil(() => (netns ? netns.answers(`http://127.0.0.1:${port}/`) : portOpen(port)), child, 'vexo serves');
+  return { dir, port, log, url: (p = '/') => `http://127.0.0.1:${port}${p}`, stop: () => stopChild(child) };
+}
+
+/* The simulator over Modbus TCP on a free loopback port (or `tcpPort`, to bring it back), or over RTU
+ * on `rtuDevice`. With --log-requests, requests('6|16') counts the requests answered (of all without). */
 export async function startDevsim(args = [], rtuDevice = null, tcpPort = null) {
   const port = rtuDevice ? null : tcpPort || (await freePort());
   const where = rtuDevice ? ['--rtu', rtuDevice] : ['--tcp', `127.0.0.1:${port}`];
-  const child = spawn(path.join(BUILD_DIR, 'vexo-devsim'), [...where, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
-  const log = logTo(child, path.join(os.tmpdir(), `vexo-devsim-e2e-${process.pid}-${port || 'rtu'}.log`));
-  let output = '';
-  child.stdout.on('data', (chunk) => (output += chunk));
-  if (rtuDevice) await new Promise((resolve) => setTimeout(resolve, 300));
-  else await waitForPort(port, child);
-  if (child.exitCode !== null) throw new Error('vexo-devsim ended with ' + child.exitCode);
-  return {
-    port,
-    log,
-    requests: () => (output.match(/request function=/g) || []).length,
-    async stop() {
-      await stopChild(child);
-    },
-  };
+  const log = path.join(os.tmpdir(), `vexo-devsim-e2e-${process.pid}-${port || 'rtu'}.log`);
+  const child = start([path.join(BUILD_DIR, 'vexo-devsim'), ...where, ...args], log);
+  // A serial line gives no sign of readiness: the simulator opens it at once.
+  await waitUntil(() => (rtuDevice ? sleep(300).then(() => true) : portOpen(port)), child, 'vexo-devsim listens');
+  const requests = (functions = '\\d+') => (fs.readFileSync(log, 'utf8').match(new RegExp(`request function=(${functions}) `, 'g')) || []).length;
+  return { port, requests, stop: () => stopChild(child) };
 }
 
-/* A real headless Chromium with a fresh profile; downloads are accepted. Inside a network
- * namespace it is started through a small wrapper; it talks to this process over a pipe. */
+/* A real headless Chromium with a fresh profile, inside a network namespace if given. */
 export async function launchBrowser(netns = null) {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-e2e-profile-'));
+  const profile = tempDir('vexo-e2e-profile-');
   let executablePath = CHROMIUM;
   if (netns) {
     executablePath = path.join(profile, 'chromium-in-netns.sh');
     fs.writeFileSync(executablePath, `#!/bin/sh\nexec ip netns exec ${netns.searcher} ${CHROMIUM} "$@"\n`, { mode: 0o755 });
   }
   const context = await chromium.launchPersistentContext(path.join(profile, 'profile'), {
-    executablePath,
-    headless: true,
-    acceptDownloads: true,
-    viewport: { width: 1280, height: 900 },
-    locale: 'en-US',
-    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-      '--no-first-run', '--disable-sync'],
+    executablePath, headless: true, acceptDownloads: true, viewport: { width: 1280, height: 900 }, locale: 'en-US',
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update', '--no-first-run', '--disable-sync'],
   });
-  return {
-    context,
-    async close() {
-      await context.close();
-      fs.rmSync(profile, { recursive: true, force: true });
-    },
-  };
-}
-
-export async function screenshot(page, name) {
-  fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
-  await page.screenshot({ path: path.join(ARTIFACTS_DIR, name + '.png'), fullPage: true });
-}
-
-export function keepLog(file, name) {
-  fs.mkdirSync(ARTIFACTS_DIR, { recursive: true });
-  if (fs.existsSync(file)) fs.copyFileSync(file, path.join(ARTIFACTS_DIR, name));
-}
-
-/* The project's small update server, serving the folder `root` on a free loopback port. */
-export async function startUpdateServer(root) {
-  const script = path.join(SOURCE_DIR, 'tools', 'updateserver', 'updateserver.py');
-  const child = spawn('/usr/bin/python3', [script, '--root', root, '--host', '127.0.0.1', '--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
-  const port = await new Promise((resolve, reject) => {
-    let seen = '';
-    child.stdout.on('data', (chunk) => {
-      seen += chunk;
-      const m = /listening on (\d+)/.exec(seen);
-      if (m) resolve(Number(m[1]));
-    });
-    child.once('exit', (code) => reject(new Error('update server ended with ' + code)));
-  });
-  return {
-    port,
-    url: `http://127.0.0.1:${port}/`,
-    async stop() {
-      await stopChild(child);
-    },
-  };
-}
-
-/* Two network namespaces joined by a veth pair: Vexo searches from "searcher", devices answer
- * from "devices". Discovery broadcasts on every interface, so it never runs outside them.
- * Resolves to null where namespaces cannot be made (not root, no iproute2). */
-export async function makeNetLab() {
-  const tag = `${process.pid}-${Date.now() % 100000}`;
-  const lab = {
-    searcher: `vexo-e2e-${tag}-s`,
-    devices: `vexo-e2e-${tag}-d`,
-    searcherIp: '10.232.0.1',
-    deviceIp: '10.232.0.2',
-    children: [],
-  };
-  const ip = (...args) => {
-    const result = spawnSync('ip', args, { encoding: 'utf8', timeout: 10000 });
-    if (result.status !== 0) throw new Error(`ip ${args.join(' ')}: ${result.stderr || result.error}`);
-  };
-  lab.close = async () => {
-    for (const child of lab.children) await stopChild(child);
-    for (const ns of [lab.searcher, lab.devices]) spawnSync('ip', ['netns', 'del', ns], { timeout: 10000 });
-  };
-  try {
-    ip('netns', 'add', lab.searcher);
-    ip('netns', 'add', lab.devices);
-    ip('-n', lab.searcher, 'link', 'add', 've2s', 'type', 'veth', 'peer', 'name', 've2d', 'netns', lab.devices);
-    ip('-n', lab.searcher, 'addr', 'add', lab.searcherIp + '/24', 'brd', '+', 'dev', 've2s');
-    ip('-n', lab.devices, 'addr', 'add', lab.deviceIp + '/24', 'brd', '+', 'dev', 've2d');
-    for (const [ns, link] of [[lab.searcher, 've2s'], [lab.devices, 've2d']]) {
-      ip('-n', ns, 'link', 'set', 'lo', 'up');
-      ip('-n', ns, 'link', 'set', link, 'up');
-    }
-  } catch (e) {
-    await lab.close();
-    return null;
-  }
-  lab.inDevices = (argv, options) => {
-    const child = spawn('ip', ['netns', 'exec', lab.devices, ...argv], Object.assign({ stdio: ['ignore', 'pipe', 'pipe'] }, options));
-    lab.children.push(child);
-    return child;
-  };
-  lab.waitForHttp = async (url, child, timeoutMs = 10000) => {
-    const deadline = Date.now() + timeoutMs;
-    while (Date.now() < deadline) {
-      if (child && child.exitCode !== null) throw new Error(`ended with ${child.exitCode} before listening`);
-      const r = spawnSync('ip', ['netns', 'exec', lab.searcher, 'curl', '-s', '-o', '/dev/null', '--max-time', '1', url]);
-      if (r.status === 0) return;
-      await new Promise((resolve) => setTimeout(resolve, 100));
-    }
-    throw new Error(`nothing answers ${url} in ${lab.searcher}`);
-  };
-  return lab;
-}
-
-/* Two connected pseudo-terminals made by socat; `first` and `second` are links to them. */
-export async function startPtyPair() {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vexo-e2e-pty-'));
-  const first = path.join(dir, 'ttyVexo');
-  const second = path.join(dir, 'ttyDevice');
-  const child = spawn('socat', ['-d', '-d', `pty,raw,echo=0,link=${first}`, `pty,raw,echo=0,link=${second}`], { stdio: 'ignore' });
-  const deadline = Date.now() + 10000;
-  while (!(fs.existsSync(first) && fs.existsSync(second))) {
-    if (Date.now() > deadline || child.exitCode !== null) throw new Error('socat did not make the pseudo-terminals');
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
-  return {
-    first,
-    second,
-    async stop() {
-      await stopChild(child);
-      fs.rmSync(dir, { recursive: true, force: true });
-    },
-  };
-}
-
-/* Accessibility rules the page breaks right now, as "rule: target" lines (axe-core). */
-export async function accessibilityProblems(page) {
-  if (!(await page.evaluate(() => Boolean(window.axe)))) {
-    await page.addScriptTag({ path: path.join(here, 'node_modules', 'axe-core', 'axe.min.js') });
-  }
-  const violations = await page.evaluate(async () => {
-    const result = await window.axe.run(document, { resultTypes: ['violations'] });
-    return result.violations.map((v) => ({ id: v.id, impact: v.impact, targets: v.nodes.map((n) => n.target.join(' ')) }));
-  });
-  return violations.flatMap((v) => v.targets.map((t) => `${v.id} (${v.impact}): ${t}`));
+  return { context, close: async () => { await context.close(); fs.rmSync(profile, { recursive: true, force: true }); } };
 }
 
 /* A browser showing the interface of `vexo`, ready for use. */
@@ -289,10 +123,60 @@ export async function openInterface(vexo, { netns = null, hash = '' } = {}) {
 
 /* Closes the browser and stops vexo, keeping its log among the artifacts. */
 export async function closeInterface(browser, vexo, logName) {
-  if (browser) await browser.close();
-  if (vexo) {
-    await vexo.stop();
-    keepLog(vexo.log, logName);
-    vexo.cleanup();
+  await browser?.close();
+  if (!vexo) return;
+  await vexo.stop();
+  fs.copyFileSync(vexo.log, path.join(ARTIFACTS_DIR, logName));
+  fs.rmSync(vexo.dir, { recursive: true, force: true });
+}
+
+/* Keeps a screenshot among the artifacts and fails on the accessibility rules (axe-core) the
+ * page breaks right now. */
+export async function looksRight(page, name) {
+  await page.screenshot({ path: path.join(ARTIFACTS_DIR, name + '.png'), fullPage: true });
+  if (!(await page.evaluate(() => Boolean(window.axe)))) await page.addScriptTag({ path: path.join(here, 'node_modules', 'axe-core', 'axe.min.js') });
+  const problems = await page.evaluate(async () => (await window.axe.run(document, { resultTypes: ['violations'] })).violations
+    .flatMap((v) => v.nodes.map((n) => `${v.id} (${v.impact}): ${n.target.join(' ')}`)));
+  if (problems.length) throw new Error(`${name}: ${problems.join('\n')}`);
+}
+
+/* The project's small update server, serving the folder `root` on a free loopback port. */
+export async function startUpdateServer(root) {
+  const port = await freePort();
+  const script = path.join(SOURCE_DIR, 'tools', 'updateserver', 'updateserver.py');
+  const child = start(['/usr/bin/python3', script, '--root', root, '--host', '127.0.0.1', '--port', String(port)], path.join(ARTIFACTS_DIR, 'updateserver.log'));
+  await waitUntil(() => portOpen(port), child, 'the update server listens');
+  return { url: `http://127.0.0.1:${port}/`, stop: () => stopChild(child) };
+}
+
+/* Two network namespaces joined by a veth pair: Vexo searches from `searcher`, devices answer
+ * from `devices`. Discovery broadcasts on every interface, so it never runs outside them.
+ * Resolves to null where namespaces cannot be made (not root, no iproute2). */
+export async function makeNetLab() {
+  const lab = { searcher: `vexo-e2e-${process.pid}-s`, devices: `vexo-e2e-${process.pid}-d`, deviceIp: '10.232.0.2', children: [] };
+  lab.close = async () => {
+    for (const child of lab.children) await stopChild(child);
+    for (const ns of [lab.searcher, lab.devices]) spawnSync('ip', ['netns', 'del', ns], { timeout: 10000 });
+  };
+  const steps = [['netns', 'add', lab.searcher], ['netns', 'add', lab.devices],
+    ['-n', lab.searcher, 'link', 'add', 've2s', 'type', 'veth', 'peer', 'name', 've2d', 'netns', lab.devices]];
+  for (const [ns, link, addr] of [[lab.searcher, 've2s', '10.232.0.1'], [lab.devices, 've2d', lab.deviceIp]]) {
+    steps.push(['-n', ns, 'addr', 'add', addr + '/24', 'brd', '+', 'dev', link], ['-n', ns, 'link', 'set', 'lo', 'up'], ['-n', ns, 'link', 'set', link, 'up']);
   }
+  if (steps.some((args) => spawnSync('ip', args, { timeout: 10000 }).status !== 0)) return lab.close().then(() => null);
+  lab.inDevices = (argv) => {
+    lab.children.push(spawn('ip', ['netns', 'exec', lab.devices, ...argv], { stdio: ['ignore', 'pipe', 'pipe'] }));
+    return lab.children.at(-1);
+  };
+  lab.answers = (url) => spawnSync('ip', ['netns', 'exec', lab.searcher, 'curl', '-s', '-o', '/dev/null', '--max-time', '1', url]).status === 0;
+  return lab;
+}
+
+/* Two connected pseudo-terminals made by socat; `first` and `second` are links to them. */
+export async function startPtyPair() {
+  const dir = tempDir('vexo-e2e-pty-');
+  const [first, second] = [path.join(dir, 'ttyVexo'), path.join(dir, 'ttyDevice')];
+  const child = spawn('socat', [`pty,raw,echo=0,link=${first}`, `pty,raw,echo=0,link=${second}`], { stdio: 'ignore' });
+  await waitUntil(() => fs.existsSync(first) && fs.existsSync(second), child, 'socat makes the pseudo-terminals');
+  return { first, second, stop: async () => { await stopChild(child); fs.rmSync(dir, { recursive: true, force: true }); } };
 }
