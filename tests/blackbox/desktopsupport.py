@@ -1,6 +1,7 @@
 """Helpers for the desktop black-box tests: several vexo processes sharing one lock, a test
 IPC client, stand-in programs that record how they were started, and a private X server."""
 import fcntl
+import json
 import os
 import select
 import shutil
@@ -9,8 +10,7 @@ import subprocess
 import tempfile
 import unittest
 
-from httpwire import wait_until
-from vexotest import VexoInstance
+from vexotest import VexoInstance, wait_until
 
 IPC_NAME = "VexoAdmin-ipc"
 LOCK_NAME = "VexoAdmin.lock"
@@ -101,7 +101,6 @@ class StandIns:
         return self.dir + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin")
 
     def read(self):
-        import json
         if not os.path.exists(self.records):
             return []
         with open(self.records) as f:

@@ -18,8 +18,6 @@
 namespace {
 const QByteArray notImplemented =
     "HTTP/1.1 501 not implemented\r\nContent-Length: 19\r\n\r\n501 not implemented";
-const QByteArray tooMany =
-    "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
 
 // A client on loopback. Waiting goes through the event loop, which the listener needs to
 // accept at all.
@@ -153,34 +151,6 @@ private slots:
         QTRY_COMPARE(listener.pool()->handlers().size(), 2);
         QTest::qWait(200);
         QCOMPARE(listener.pool()->handlers().size(), 2);
-    }
-
-    void rejectsBeyondMaxThreadsAndReusesHandlers()
-    {
-        const ListenerSettings settings({{"host", "127.0.0.1"}, {"port", 0}, {"maxThreads", 2}});
-        HttpRequestHandler requestHandler;
-        HttpListener listener(settings.settings(), &requestHandler);
-        auto first = connectTo(listener);
-        auto second = connectTo(listener);
-        QCOMPARE(exchange(*first, "GET / HTTP/1.1\r\n\r\n", notImplemented.size()), notImplemented);
-        QCOMPARE(exchange(*second, "GET / HTTP/1.1\r\n\r\n", notImplemented.size()), notImplemented);
-        auto third = connectTo(listener);
-        QCOMPARE(awaitBytes(*third, tooMany.size()), tooMany);
-        QTRY_COMPARE(third->state(), QAbstractSocket::UnconnectedState);
-
-        // maxThreads is read whenever no handler is idle.
-        settings.settings()->setValue("maxThreads", 3);
-        auto fourth = connectTo(listener);
-        QCOMPARE(exchange(*fourth, "GET / HTTP/1.1\r\n\r\n", notImplemented.size()), notImplemented);
-        QCOMPARE(listener.pool()->handlers().size(), 3);
-
-        // A freed handler serves the next connection; no new thread is made for it.
-        first.reset();
-        QTRY_VERIFY(!listener.pool()->handlers().at(0)->busy());
-        auto fifth = connectTo(listener);
-        QCOMPARE(exchange(*fifth, "GET / HTTP/1.1\r\n\r\n", notImplemented.size()), notImplemented);
-        QCOMPARE(listener.pool()->handlers().size(), 3);
-        QVERIFY(listener.pool()->handlers().at(0)->busy());
     }
 
     void closeStopsListeningAndJoinsHandlers()
