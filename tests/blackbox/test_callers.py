@@ -61,7 +61,7 @@ class CallersTest(unittest.TestCase):
         # Static files stay public: a foreign page may show the bundled images.
         reply = self.exchange("GET", "/index.html", {"Host": self.own, "Sec-Fetch-Site": "cross-site",
                                                      "Connection": "close"})
-        self.assertTrue(reply.startswith(b"HTTP/1.1 200 OK\r\n") and reply.endswith(b"page"), reply[:60])
+        self.assertTrue(reply.startswith(b"HTTP/1.1 200 OK\r\n") and b"page" in reply, reply[:60])
 
     def test_the_own_page_and_local_tools_still_act(self):
         reply = self.exchange("GET", WRITE, {"Host": self.own, "Connection": "close", "Sec-Fetch-Site": "same-origin",

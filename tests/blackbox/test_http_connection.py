@@ -72,7 +72,7 @@ class HttpConnectionTest(unittest.TestCase):
 
     def test_slow_upload_larger_than_one_read(self):
         content = bytes(range(256)) * 4000 + b"\r\n--A is no boundary\r\n"
-        body, headers = multipart(files=[("uploadedfile", "big.bin", content)], boundary="A")
+        body, headers = multipart(files=[("uploadedfile", "big.bin", content)], boundary="B")
         sent = request("POST", "/loadFile.html", headers, body)
         with self.vexo.connect() as sock:
             # About twice the read time-out in total; every piece restarts the timer.
@@ -124,7 +124,8 @@ class HttpPoolTest(unittest.TestCase):
             # ...and an idle one is dropped at the read time-out, which frees its handler.
             self.assertEqual(receive_until_close(held[0], timeout=5), (b"", True))
             self.assertTrue(wait_until(lambda: self.served(vexo)))
-            held[1].close()
+            for sock in held:
+                sock.close()
 
 
 if __name__ == "__main__":

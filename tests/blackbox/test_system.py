@@ -24,7 +24,10 @@ class SystemTest(unittest.TestCase):
         os.chmod(os.path.join(vexo.dir, name), 0o755)
 
         def recorded():
-            return open(record).read().splitlines() if os.path.exists(record) else []
+            if not os.path.exists(record):
+                return []
+            with open(record) as f:
+                return f.read().splitlines()
         return vexo.start(), recorded
 
     def ajax(self, vexo, query):
