@@ -1,6 +1,5 @@
-"""Helpers for the load and fault tests: process figures, parallel clients and the checks
-every such test ends with."""
-import os
+"""Helpers for the load and fault tests: parallel clients and the checks every such test
+ends with."""
 import socket
 import threading
 import time
@@ -12,18 +11,6 @@ def abort_connection(sock):
     """Closes with a reset instead of an orderly shutdown, as a crashed client would."""
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
     sock.close()
-
-
-def vmrss_kb(pid):
-    with open("/proc/%d/status" % pid) as f:
-        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
-
-
-def sanitized(exe):
-    """True when the executable was built with a sanitizer (its memory use is not comparable)."""
-    with open(exe, "rb") as f:
-        data = f.read()
-    return b"__asan_init" in data or b"__tsan_init" in data
 
 
 def run_parallel(count, work):
