@@ -116,10 +116,15 @@ private slots:
     {
         // A bad or cut escape stays as it is; a sign or blank is not a hexadecimal digit.
         const QList<QPair<QByteArray, QByteArray>> rows = {
-            {"%41%42c", "ABc"},   {"a+b%20c", "a b c"},
-            {"100%zz", "100%zz"}, {"%2541", "%41"},
-            {"end%4", "end%4"},   {"end%", "end%"},
-            {"%+1%-1", "% 1%-1"}, {"%e2%82%ac%00x", QByteArray("\xe2\x82\xac\0x", 5)}};
+            {"%41%42c", "ABc"},
+            {"a+b%20c", "a b c"},
+            {"100%zz", "100%zz"},
+            {"%2541", "%41"},
+            {"end%4", "end%4"},
+            {"end%", "end%"},
+            {"%+1%-1", "% 1%-1"},
+            {"%2f%6F%aF", "/o\xaf"},
+            {"%e2%82%ac%00x", QByteArray("\xe2\x82\xac\0x", 5)}};
         for (const auto &row : rows)
             QCOMPARE(HttpRequest::urlDecode(row.first), row.second);
     }
@@ -215,6 +220,9 @@ private slots:
         row("line at once", trickle, HttpRequest::Complete, 400);
         row("line trickling", trickle, HttpRequest::Aborted, 400, 1);
         row("line trickling, room", trickle, HttpRequest::Complete, 2000, 1);
+        // The line end split after its first byte: 16 + 1 + 2 bytes counted.
+        row("split line end", "GET / HTTP/1.1\r\n\r\n", HttpRequest::Aborted, 18, 17);
+        row("split line end, room", "GET / HTTP/1.1\r\n\r\n", HttpRequest::Complete, 19, 17);
     }
 
     void finalStatus()
