@@ -11,6 +11,8 @@ from vexotest import SOURCE_DIR, VexoInstance, free_port, wait_until
 
 COMPLETED = b'{"ok":"Completed correctly."}'
 CONNECT_ERROR = b'{"error":"Unable to connect with server!"}'
+DISK_ERROR = b'{"error":"Unable to write to disk!"}'
+REPLY_ERROR = b'{"error":"Reply error!"}'
 
 
 class UpdateServer:
@@ -89,6 +91,41 @@ class UpdatesTest(unittest.TestCase):
         self.assertFalse(os.path.exists(vexo.update_tree))
         self.assertEqual([r["path"] for r in server.requests() if "fileList" in r["path"]],
                          ["/fileList?moduleName=meter", "/fileList?moduleName=logger"])
+
+    def test_broken_failing_and_hostile_file_lists(self):
+        server = self.serve()
+        # A file list is served as is; "{base}" stands for the server's base URL.
+        lists = {"broken": "this is [not a list",
+                 "missing": "['{base}files/root/present.css', '{base}files/root/absent.css']",
+                 # The second file needs a folder where the first one is a file.
+                 "blocked": "['{base}files/root/present.css', '{base}files/other/root/present.css/inner.css']",
+                 "hostile": "['{base}files/elsewhere/plain.txt', '{base}files/root/../root/good.css', '%s', "
+                            "'{base}files/modules/../root/good.css', '{base}files/root/good.css']"}
+        files = {"modules/good/a.js": b"ok", "root/present.css": b"x", "other/root/present.css/inner.css": b"y",
+                 "elsewhere/plain.txt": b"no marker", "root/good.css": b"good"}
+        for name, content in list(files.items()) + [("lists/%s.txt" % n, t.encode()) for n, t in lists.items()]:
+            server.add(name, content)
+        vexo = self.start(server.url)
+        secret = os.path.join(vexo.dir, "local", "root", "secret.txt")
+        os.makedirs(os.path.dirname(secret))
+        with open(secret, "w") as f:
+            f.write("local file")
+        with open(os.path.join(server.root, "lists", "hostile.txt"), "w") as f:
+            f.write(lists["hostile"] % ("file://" + secret))
+        # A broken list does not stop the others; alone, its empty tree cannot be installed.
+        for modules, status in ((["broken", "good"], COMPLETED), (["broken"], DISK_ERROR), (["missing"], REPLY_ERROR),
+                                (["blocked"], DISK_ERROR), (["hostile"], COMPLETED)):
+            self.assertEqual(self.update(vexo, modules), b'{"ok":"Update started"}')
+            self.assertEqual(self.final_status(vexo, status), status, modules)
+            if modules == ["missing"]:
+                self.assertTrue(os.path.exists(os.path.join(vexo.update_tree, "root", "present.css")))
+            if status != COMPLETED:
+                self.assertFalse(os.path.exists(os.path.join(vexo.docroot, "root")), modules)
+        # Only the file inside the tree landed, and nothing outside the document root.
+        self.assertEqual(sorted(os.listdir(vexo.docroot)), ["modules", "root"])
+        self.assertEqual(os.listdir(os.path.join(vexo.docroot, "root")), ["good.css"])
+        landed = [name for _, _, names in os.walk(vexo.dir) for name in names if name.endswith((".txt", ".css"))]
+        self.assertEqual(sorted(landed), ["good.css", "secret.txt"])
 
     def test_check_answers_and_failures(self):
         server = self.serve()

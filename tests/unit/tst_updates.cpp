@@ -74,8 +74,6 @@ public:
     QString baseUrl() const { return QString("http://127.0.0.1:%1/").arg(m_port); }
     QString path(const QString &relative) const { return m_root.filePath(relative); }
     void addFile(const QString &relative, const QByteArray &content) { writeFile(path(relative), content); }
-    // A file list served as is; "{base}" stands for the server's base URL.
-    void addList(const QString &module, const QByteArray &list) { addFile("lists/" + module + ".txt", list); }
 
 private:
     QTemporaryDir m_root;
@@ -229,66 +227,6 @@ private slots:
             }
             QCOMPARE(readFile(site.inDocRoot("modules/meter/a.js")), QByteArray("installed"));
         }
-    }
-
-    void keepsGoingAfterABrokenFileList()
-    {
-        UpdateServerProcess server;
-        REQUIRE_SERVER(server);
-        server.addList("broken", "this is [not a list");
-        server.addFile("modules/good/a.js", "ok");
-        Site site(server.baseUrl());
-        site.start(R"(["broken", "good"])");
-        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), completed, 10000);
-        QCOMPARE(readFile(site.inDocRoot("modules/good/a.js")), QByteArray("ok"));
-
-        // Alone, the broken list reports itself and the empty tree cannot be installed.
-        site.start(R"(["broken"])");
-        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), diskError, 10000);
-    }
-
-    void stopsOnFailedDownloadsAndUnwritableFiles()
-    {
-        UpdateServerProcess server;
-        REQUIRE_SERVER(server);
-        server.addFile("root/present.css", "x");
-        server.addList("missing", "['{base}files/root/present.css', '{base}files/root/absent.css']");
-        // The second file needs a folder where the first one is a file.
-        server.addFile("other/root/present.css/inner.css", "y");
-        server.addList("blocked",
-                       "['{base}files/root/present.css', '{base}files/other/root/present.css/inner.css']");
-        Site site(server.baseUrl());
-
-        site.start(R"(["missing"])");
-        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), replyError, 10000);
-        QVERIFY(!QFileInfo::exists(site.inDocRoot("root/present.css")));
-        QCOMPARE(readFile(site.tmpDir() + "/root/present.css"), QByteArray("x"));
-
-        site.start(R"(["blocked"])");
-        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), diskError, 10000);
-        QVERIFY(!QFileInfo::exists(site.inDocRoot("root/present.css")));
-    }
-
-    void skipsFilesThatWouldLandOutsideTheTree()
-    {
-        UpdateServerProcess server;
-        REQUIRE_SERVER(server);
-        server.addFile("elsewhere/plain.txt", "no marker");
-        server.addFile("root/good.css", "good");
-        QTemporaryDir local;
-        writeFile(local.filePath("root/secret.txt"), "local file");
-        server.addList("hostile",
-                       "['{base}files/elsewhere/plain.txt', '{base}files/root/../root/good.css', '" +
-                           QUrl::fromLocalFile(local.filePath("root/secret.txt")).toEncoded() +
-                           "', '{base}files/modules/../root/good.css', '{base}files/root/good.css']");
-        Site site(server.baseUrl());
-        site.start(R"(["hostile"])");
-        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), completed, 10000);
-        QCOMPARE(readFile(site.inDocRoot("root/good.css")), QByteArray("good"));
-        QCOMPARE(QDir(site.docRoot()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList({"root"}));
-        QCOMPARE(QDir(site.inDocRoot("root")).entryList(QDir::Files), QStringList({"good.css"}));
-        QCOMPARE(QDir(site.docRoot() + "/..").entryList({"*.txt", "*.css"}, QDir::Files), QStringList());
     }
 
     void mapsFileUrlsToTreePaths()
