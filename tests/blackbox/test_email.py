@@ -1,13 +1,12 @@
 """The support e-mail through the AJAX API, sent by the real curl to a local SMTPS mailbox."""
-import json
 import os
-import shutil
 import tempfile
 import threading
 import time
 import unittest
 import urllib.parse
 
+from desktopsupport import StandIns
 from smtpsserver import SmtpsServer
 from httpwire import read_http_response, request
 from vexotest import VexoInstance
@@ -115,22 +114,16 @@ class MailToolTest(unittest.TestCase):
     its arguments and takes as long as it is told."""
 
     def start(self, tool_seconds=0.0, password=PASSWORD, path=None):
-        folder = tempfile.mkdtemp(prefix="vexo-mailtool-")
-        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
-        self.records = os.path.join(folder, "records.jsonl")
-        with open(os.path.join(folder, "curl"), "w") as f:
-            f.write("#!/usr/bin/python3\nimport json, sys, time\nwith open(%r, 'a') as out:\n"
-                    "    out.write(json.dumps(sys.argv[1:]) + '\\n')\ntime.sleep(%r)\n" % (self.records, tool_seconds))
-        os.chmod(os.path.join(folder, "curl"), 0o755)
-        env = {"PATH": path or folder + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin")}
+        self.standins = StandIns()
+        self.addCleanup(self.standins.cleanup)
+        self.standins.add("curl", seconds=tool_seconds)
         vexo = VexoInstance(config={"email": {"server": "mail.vexo.test", "from": USER, "password": password,
-                                              "to": RECIPIENT}}, env=env)
+                                              "to": RECIPIENT}}, env={"PATH": path or self.standins.path_env()})
         self.addCleanup(vexo.cleanup)
         return vexo
 
     def runs(self):
-        with open(self.records) as f:
-            return [json.loads(line) for line in f]
+        return [record["args"] for record in self.standins.read()]
 
     def test_the_tool_is_started_directly_with_the_configured_values(self):
         marker = os.path.join(tempfile.gettempdir(), "vexo-shell-ran-%d" % os.getpid())

@@ -4,6 +4,7 @@ import os
 import unittest
 import urllib.parse
 
+from desktopsupport import StandIns
 from vexotest import VexoInstance, wait_until
 
 GENERAL_INFO = (
@@ -18,17 +19,9 @@ class SystemTest(unittest.TestCase):
         """A vexo with a stand-in program `name` in its folder that writes down its arguments."""
         vexo = VexoInstance(start=False)
         self.addCleanup(vexo.cleanup)
-        record = os.path.join(vexo.dir, name + ".args")
-        with open(os.path.join(vexo.dir, name), "w") as f:
-            f.write('#!/bin/sh\nprintf "%%s\\n" "$@" >> "%s"\n' % record)
-        os.chmod(os.path.join(vexo.dir, name), 0o755)
-
-        def recorded():
-            if not os.path.exists(record):
-                return []
-            with open(record) as f:
-                return f.read().splitlines()
-        return vexo.start(), recorded
+        standins = StandIns(vexo.dir)
+        standins.add(name)
+        return vexo.start(), lambda: [arg for record in standins.read() for arg in record["args"]]
 
     def ajax(self, vexo, query):
         reply = vexo.get("/ajax.html?func=" + query)
