@@ -1,6 +1,7 @@
 """Helpers for the desktop black-box tests: several vexo processes sharing one lock, a test
 IPC client, stand-in programs that record how they were started, and a private X server."""
 import fcntl
+import json
 import os
 import select
 import shutil
@@ -9,8 +10,7 @@ import subprocess
 import tempfile
 import unittest
 
-from httpwire import wait_until
-from vexotest import VexoInstance
+from vexotest import VexoInstance, wait_until
 
 IPC_NAME = "VexoAdmin-ipc"
 LOCK_NAME = "VexoAdmin.lock"
@@ -72,36 +72,35 @@ class HeldLock:
 
 
 class StandIns:
-    """A directory put first on PATH with scripts that record their arguments in JSON lines.
-    `probe_port` also records whether that port was already closed when the script ran."""
+    """Scripts in a folder (a new one put first on PATH, or the one given) that record their
+    arguments in JSON lines and then take `seconds`. `probe_port` also records whether that port
+    was already closed when the script ran."""
 
-    def __init__(self):
-        self.dir = tempfile.mkdtemp(prefix="vexo-standins-")
+    def __init__(self, folder=None):
+        self.dir = folder or tempfile.mkdtemp(prefix="vexo-standins-")
         self.records = os.path.join(self.dir, "records.jsonl")
 
-    def add(self, name, probe_port=None):
+    def add(self, name, probe_port=None, seconds=0):
         path = os.path.join(self.dir, name)
         with open(path, "w") as f:
             f.write("#!/usr/bin/python3\n"
-                    "import json, socket, sys\n"
+                    "import json, socket, sys, time\n"
                     "closed = None\n"
-                    "port = %r\n"
-                    "if port:\n"
+                    "if %r:\n"
                     "    try:\n"
-                    "        socket.create_connection(('127.0.0.1', port), timeout=0.5).close()\n"
+                    "        socket.create_connection(('127.0.0.1', %r), timeout=0.5).close()\n"
                     "        closed = False\n"
                     "    except OSError:\n"
                     "        closed = True\n"
                     "with open(%r, 'a') as out:\n"
-                    "    out.write(json.dumps({'program': %r, 'args': sys.argv[1:],"
-                    " 'port_closed': closed}) + '\\n')\n" % (probe_port, self.records, name))
+                    "    out.write(json.dumps({'program': %r, 'args': sys.argv[1:], 'port_closed': closed}) + '\\n')\n"
+                    "time.sleep(%r)\n" % (probe_port, probe_port, self.records, name, seconds))
         os.chmod(path, 0o755)
 
     def path_env(self):
         return self.dir + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin")
 
     def read(self):
-        import json
         if not os.path.exists(self.records):
             return []
         with open(self.records) as f:

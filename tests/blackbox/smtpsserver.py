@@ -2,22 +2,14 @@
 
 Listens with implicit TLS on port 465 of a loopback address of its own (127.x.y.z), with a
 self-signed certificate made by openssl, accepts one account and stores every message it
-receives as <n>.eml (the raw DATA bytes) and <n>.json (envelope) in a folder.
-
-Run as a program (used by the C++ tests):
-    /usr/bin/python3 smtpsserver.py --dir DIR --user U --password P [--host 127.x.y.z]
-It prints "listening on <host>" once ready and runs until killed.
-"""
-import argparse
+receives as <n>.eml (the raw DATA bytes) and <n>.json (envelope) in a folder."""
 import json
 import os
 import random
 import ssl
 import subprocess
-import sys
 import threading
 import logging
-import time
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult
@@ -100,22 +92,3 @@ class SmtpsServer:
     def stop(self):
         self.controller.stop()
 
-
-def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--dir", required=True)
-    parser.add_argument("--user", required=True)
-    parser.add_argument("--password", required=True)
-    parser.add_argument("--host")
-    options = parser.parse_args(argv)
-    server = SmtpsServer(options.dir, options.user, options.password, options.host)
-    print("listening on %s" % server.host, flush=True)
-    try:
-        while True:
-            time.sleep(3600)
-    except KeyboardInterrupt:
-        server.stop()
-
-
-if __name__ == "__main__":
-    sys.exit(main())

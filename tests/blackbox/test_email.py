@@ -1,16 +1,15 @@
 """The support e-mail through the AJAX API, sent by the real curl to a local SMTPS mailbox."""
-import json
 import os
-import shutil
 import tempfile
 import threading
 import time
 import unittest
 import urllib.parse
 
-from httpwire import wait_until
+from desktopsupport import StandIns
 from smtpsserver import SmtpsServer
-from vexotest import VexoInstance, read_http_response
+from httpwire import read_http_response, request
+from vexotest import VexoInstance
 
 USER = "sender@vexo.test"
 PASSWORD = "abc123def4"
@@ -39,13 +38,10 @@ def form(values):
 
 
 def send(vexo, values=JAN, timeout=40):
-    query = b"GET /ajax.html?func=sendEmail"
-    if values is not None:
-        query += b"&json=" + form(values).encode()
+    query = "/ajax.html?func=sendEmail" + ("&json=" + form(values) if values is not None else "")
     with vexo.connect(timeout=timeout) as sock:
-        sock.sendall(query + b" HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
-        _, _, body, _ = read_http_response(sock, timeout=timeout)
-    return body
+        sock.sendall(request("GET", query, close=True))
+        return read_http_response(sock, timeout=timeout)[2]
 
 
 class EmailTest(unittest.TestCase):
@@ -79,8 +75,6 @@ class EmailTest(unittest.TestCase):
         envelope, raw = messages[0]
         self.assertEqual(raw, EXPECTED)
         self.assertEqual((envelope["from"], envelope["to"]), (USER, [RECIPIENT]))
-        with open(os.path.join(vexo.dir, "emailMessage.txt"), "rb") as f:
-            self.assertEqual(f.read(), EXPECTED)
 
         time.sleep(1.1)
         reply = send(vexo)
@@ -108,58 +102,35 @@ class EmailTest(unittest.TestCase):
         self.assertEqual(len(self.mailbox.messages()), 3)
         self.assertFalse(os.path.exists(os.path.join(vexo.dir, "emailMessage.txt")))
 
-    def test_field_limits_and_a_missing_form(self):
-        vexo = self.start(password="wrongpass9")  # nothing within limits gets delivered
+    def test_an_oversized_field_and_a_missing_form(self):
+        # The limits field by field are tst_email's; here the replies.
+        vexo = self.start(password="wrongpass9")
         self.assertEqual(send(vexo, None), b'{"error":"Parameter error!"}')
-        self.assertEqual(send(vexo, ["x" * 21] + JAN[1:]), b'{"error":"err2!"}')
         self.assertEqual(send(vexo, JAN[:6] + ["y" * 2001]), b'{"error":"err2!"}')
-        self.assertEqual(send(vexo, ["x" * 20] + JAN[1:]), b'{"status":"err!"}')
 
 
 class MailToolTest(unittest.TestCase):
-    """The mail tool's start, stop and serialisation, with a stand-in tool on PATH that writes
-    down its arguments and process id and takes as long as it is told."""
+    """The mail tool's start and serialisation, with a stand-in tool on PATH that writes down
+    its arguments and takes as long as it is told."""
 
     def start(self, tool_seconds=0.0, password=PASSWORD, path=None):
-        self.folder = tempfile.mkdtemp(prefix="vexo-mailtool-")
-        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
-        self.records = os.path.join(self.folder, "records.jsonl")
-        self.seconds_file = os.path.join(self.folder, "seconds")
-        tool = os.path.join(self.folder, "curl")
-        with open(tool, "w") as f:
-            f.write("#!/usr/bin/python3\nimport json, os, sys, time\n"
-                    "with open(%r, 'a') as out:\n"
-                    "    out.write(json.dumps({'pid': os.getpid(), 'args': sys.argv[1:]}) + '\\n')\n"
-                    "time.sleep(float(open(%r).read()))\n" % (self.records, self.seconds_file))
-        os.chmod(tool, 0o755)
-        self.take(tool_seconds)
-        env = {"PATH": path or self.folder + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin")}
+        self.standins = StandIns()
+        self.addCleanup(self.standins.cleanup)
+        self.standins.add("curl", seconds=tool_seconds)
         vexo = VexoInstance(config={"email": {"server": "mail.vexo.test", "from": USER, "password": password,
-                                              "to": RECIPIENT}}, env=env)
+                                              "to": RECIPIENT}}, env={"PATH": path or self.standins.path_env()})
         self.addCleanup(vexo.cleanup)
         return vexo
 
-    def take(self, seconds):
-        """Makes the stand-in tool take that long from its next start on."""
-        with open(self.seconds_file, "w") as f:
-            f.write(str(seconds))
-
     def runs(self):
-        if not os.path.exists(self.records):
-            return []
-        with open(self.records) as f:
-            return [json.loads(line) for line in f]
-
-    def error_file(self, vexo):
-        with open(os.path.join(vexo.dir, "emailError.txt"), "rb") as f:
-            return f.read()
+        return [record["args"] for record in self.standins.read()]
 
     def test_the_tool_is_started_directly_with_the_configured_values(self):
         marker = os.path.join(tempfile.gettempdir(), "vexo-shell-ran-%d" % os.getpid())
         password = "$(touch %s)`touch %s`" % (marker, marker)
         vexo = self.start(password=password)
         self.assertEqual(send(vexo), b'{"status":"ok!"}')
-        self.assertEqual([run["args"] for run in self.runs()], [[
+        self.assertEqual(self.runs(), [[
             "--ssl-reqd", "-k", "--insecure", "--url", "smtps://mail.vexo.test:465", "--mail-from", USER,
             "--mail-rcpt", RECIPIENT, "--user", USER + ":" + password, "-T", "emailMessage.txt"]])
         self.assertFalse(os.path.exists(marker), "a shell interpreted the configured password")
@@ -167,7 +138,8 @@ class MailToolTest(unittest.TestCase):
     def test_a_missing_tool_is_reported(self):
         vexo = self.start(path="/nonexistent")
         self.assertEqual(send(vexo), b'{"status":"err!"}')
-        self.assertIn(b"'curl'", self.error_file(vexo))
+        with open(os.path.join(vexo.dir, "emailError.txt"), "rb") as f:
+            self.assertIn(b"'curl'", f.read())
 
     def test_two_sends_at_the_same_moment_send_one_mail(self):
         vexo = self.start(tool_seconds=0.3)
@@ -180,18 +152,36 @@ class MailToolTest(unittest.TestCase):
         self.assertEqual(sorted(replies), [b'{"status":"ok!"}', b'{"status":"time","timeleft":"900"}'])
         self.assertEqual(len(self.runs()), 1)
 
-    def test_a_tool_that_hangs_is_stopped_and_nothing_is_stored(self):
-        vexo = self.start(tool_seconds=600)
-        started = time.monotonic()
-        self.assertEqual(send(vexo, timeout=60), b'{"status":"err!"}')
-        self.assertGreaterEqual(time.monotonic() - started, 29.5)
-        self.assertIn(b"timed out", self.error_file(vexo))
-        pid = self.runs()[0]["pid"]
-        self.assertTrue(wait_until(lambda: not os.path.exists("/proc/%d" % pid)), "the tool was left running")
-        # Nothing was stored: the next send is not held back by the 900-second limit.
-        self.take(0)
-        self.assertEqual(send(vexo), b'{"status":"ok!"}')
-        self.assertEqual(len(self.runs()), 2)
+
+def setUpModule():
+    """The specified 30 s limit for a hanging tool can only be seen by waiting for it: that
+    send runs beside the other tests and is judged by the last one. (How the tool is stopped
+    is tst_email's, with a short limit.)"""
+    global HANGING
+    test = MailToolTest("run")
+    HANGING = {"vexo": test.start(tool_seconds=600), "test": test}
+    HANGING["thread"] = threading.Thread(target=lambda: HANGING.update(reply=send(HANGING["vexo"], timeout=60)))
+    HANGING["started"] = time.monotonic()
+    HANGING["thread"].start()
+
+
+def tearDownModule():
+    HANGING["thread"].join(60)
+    HANGING["test"].doCleanups()
+
+
+class ToolTimeLimitTest(unittest.TestCase):
+    def test_a_hanging_tool_is_stopped_at_30_seconds_and_nothing_is_stored(self):
+        HANGING["thread"].join(60)
+        self.assertEqual(HANGING.get("reply"), b'{"status":"err!"}')
+        self.assertGreaterEqual(time.monotonic() - HANGING["started"], 29.5)
+        with open(os.path.join(HANGING["vexo"].dir, "emailError.txt"), "rb") as f:
+            self.assertIn(b"timed out", f.read())
+        # Nothing was stored that would hold back the next send for 900 seconds.
+        store = os.path.join(HANGING["vexo"].home, ".config", "Torva", "Vexo.conf")
+        if os.path.exists(store):
+            with open(store) as f:
+                self.assertNotIn("time=", f.read())
 
 
 if __name__ == "__main__":

@@ -1,131 +1,98 @@
 """The save and load endpoints through the real server."""
-import os
 import shutil
 import subprocess
 import tempfile
 import unittest
+import urllib.parse
 
-import httpwire
-import rawhttp
-import vexotest
+from httpwire import REPLY_413, multipart, read_http_response, receive_until_close, request, send
+from vexotest import VexoInstance
 
 
-def poppler(tool, pdf, *args):
+def pdf_text_and_pages(pdf):
     with tempfile.NamedTemporaryFile(suffix=".pdf") as f:
         f.write(pdf)
         f.flush()
-        return subprocess.run([tool, f.name] + list(args), capture_output=True, check=True,
-                              timeout=30).stdout.decode("utf-8", "replace")
+        run = [subprocess.run([tool, f.name] + args, capture_output=True, check=True, timeout=30).stdout.decode()
+               for tool, args in (("pdftotext", ["-"]), ("pdfinfo", []))]
+    fields = dict(line.split(":", 1) for line in run[1].splitlines() if ":" in line)
+    return run[0], (int(fields["Pages"]), fields["Page size"].strip())
 
 
-def page_count_and_size(pdf):
-    info = poppler("pdfinfo", pdf)
-    fields = dict(line.split(":", 1) for line in info.splitlines() if ":" in line)
-    return int(fields["Pages"]), fields["Page size"].strip()
+def form(pairs):
+    return {"Content-Type": "application/x-www-form-urlencoded"}, urllib.parse.urlencode(pairs).encode()
 
 
 class FileEndpointTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.vexo = vexotest.VexoInstance()
+        cls.vexo = VexoInstance(config={"listener": {"maxRequestSize": 3 << 20}})
 
     @classmethod
     def tearDownClass(cls):
         cls.vexo.cleanup()
 
-    def test_save_refuses_missing_parameters(self):
+    def post(self, path, pairs, extra=None):
+        headers, body = form(pairs)
+        return send(self.vexo, "POST", path, dict(headers, **(extra or {})), body)
+
+    def test_save_echoes_content_as_attachment_with_a_clean_name(self):
+        reply = self.post("/saveFile.html", [("filename", "data.csv"), ("fileContent", "a;b\r\n1;\u00e9\x00z")])
+        self.assertEqual((reply.status_line, reply.body), ("HTTP/1.1 200 OK", "a;b\r\n1;\u00e9\x00z".encode()))
+        self.assertEqual(reply.header("Content-Disposition"), "attachment; filename=data.csv")
+        self.assertEqual([n for n, _ in reply.headers if n.lower() == "content-type"], [])
+        # Control characters cannot add a header line through the file name.
+        reply = self.vexo.get("/saveFile.html?fileContent=x&filename=a%0D%0AX-Injected:%201%09%7F%00b.txt")
+        self.assertEqual(reply.header("Content-Disposition"), "attachment; filename=aX-Injected: 1b.txt")
+        self.assertIsNone(reply.header("X-Injected"))
+        # Only a request header named exactly "Content-type" is repeated.
+        for spelling, repeated in (("Content-type", "text/csv"), ("Content-Type", None), ("content-type", None)):
+            reply = self.vexo.get("/saveFile.html?filename=t.csv&fileContent=", {spelling: "text/csv"})
+            self.assertEqual((reply.status, reply.body, reply.header("Content-type")), (200, b"", repeated))
         for path in ("/saveFile.html", "/saveFile.html?filename=a.txt", "/saveFile.html?fileContent=abc",
                      "/x/saveFile.html.bak?filecontent=a&FILENAME=b"):
-            reply = rawhttp.get(self.vexo, path)
-            self.assertEqual(reply.status_line, "HTTP/1.1 400 Bad Request", path)
-            self.assertEqual(reply.body, b"", path)
+            reply = self.vexo.get(path)
+            self.assertEqual((reply.status_line, reply.body), ("HTTP/1.1 400 Bad Request", b""), path)
             self.assertIsNone(reply.header("Content-Disposition"), path)
 
-    def test_save_echoes_content_as_attachment(self):
-        reply = rawhttp.post_form(self.vexo, "/saveFile.html", [("filename", "data.csv"),
-                                                                ("fileContent", "a;b\r\n1;\u00e9\x00z")])
-        self.assertEqual(reply.status_line, "HTTP/1.1 200 OK")
-        self.assertEqual(reply.header("Content-Disposition"), "attachment; filename=data.csv")
-        self.assertEqual(reply.body, "a;b\r\n1;\u00e9\x00z".encode())
-        self.assertIsNone(reply.header("Content-type"))
-        self.assertIsNone(reply.header("Content-Type"))
-
-        empty = rawhttp.get(self.vexo, "/saveFile.html?filename=e.txt&fileContent=")
-        self.assertEqual((empty.status, empty.body), (200, b""))
-        self.assertEqual(empty.header("Content-Disposition"), "attachment; filename=e.txt")
-
-    def test_save_removes_control_characters_from_the_file_name(self):
-        reply = rawhttp.get(self.vexo, "/saveFile.html?fileContent=x&filename=a%0D%0AX-Injected:%201%09%7F%00b.txt")
-        self.assertEqual(reply.status, 200)
-        self.assertEqual(reply.header("Content-Disposition"), "attachment; filename=aX-Injected: 1b.txt")
-        self.assertNotIn("X-Injected", reply.names())
-        self.assertEqual(reply.body, b"x")
-
-    def test_save_repeats_only_a_header_named_exactly_content_type(self):
-        exact = rawhttp.send(self.vexo, "GET", "/saveFile.html?filename=t.csv&fileContent=1",
-                             {"Content-type": "text/csv; charset=utf-8"})
-        self.assertEqual(exact.header("Content-type"), "text/csv; charset=utf-8")
-        for spelling in ("Content-Type", "content-type"):
-            other = rawhttp.send(self.vexo, "GET", "/saveFile.html?filename=t.csv&fileContent=1",
-                                 {spelling: "text/csv"})
-            self.assertEqual(other.status, 200)
-            self.assertNotIn("text/csv", [v for _, v in other.headers], spelling)
-
     @unittest.skipUnless(shutil.which("pdftotext"), "poppler-utils is not installed")
-    def test_save_renders_html_into_a_pdf(self):
+    def test_save_renders_html_into_a_pdf_of_bounded_size(self):
         html = "<h1>Device report</h1><p>Serial number <b>4711</b></p><p>Zażółć gęślą jaźń</p>"
         for name in ("report.pdf", "report.pdf.txt"):
-            reply = rawhttp.post_form(self.vexo, "/saveFile.html", [("filename", name), ("fileContent", html)],
-                                      {"Content-type": "text/plain"})
-            self.assertEqual(reply.status_line, "HTTP/1.1 200 OK")
-            self.assertEqual(reply.header("Content-type"), "application/pdf")
+            reply = self.post("/saveFile.html", [("filename", name), ("fileContent", html)],
+                              {"Content-type": "text/plain"})
+            self.assertEqual((reply.status, reply.header("Content-type")), (200, "application/pdf"))
             self.assertEqual(reply.header("Content-Disposition"), "attachment; filename=" + name)
-            self.assertTrue(reply.body.startswith(b"%PDF-"))
-            text = poppler("pdftotext", reply.body, "-")
-            self.assertIn("Device report", text)
-            self.assertIn("Serial number 4711", text)
-            self.assertIn("Zażółć gęślą jaźń", text)
-            self.assertEqual(page_count_and_size(reply.body), (1, "595 x 842 pts (A4)"))
+            text, pages = pdf_text_and_pages(reply.body)
+            self.assertEqual(pages, (1, "595 x 842 pts (A4)"))
+            for line in ("Device report", "Serial number 4711", "Zażółć gęślą jaźń"):
+                self.assertIn(line, text)
+        self.assertEqual(pdf_text_and_pages(self.vexo.get("/saveFile.html?filename=e.pdf&fileContent=").body)[1],
+                         (1, "595 x 842 pts (A4)"))
+        # One byte above 2 MiB of HTML: refused before rendering, as any oversized request.
+        with self.vexo.connect(timeout=30) as sock:
+            sock.sendall(request("POST", "/saveFile.html", (), b"filename=big.pdf&fileContent=<p>" + b"x" * ((2 << 20) - 2)))
+            self.assertEqual(receive_until_close(sock, timeout=10), (REPLY_413, True))
 
-        empty = rawhttp.get(self.vexo, "/saveFile.html?filename=empty.pdf&fileContent=")
-        self.assertEqual(empty.status, 200)
-        self.assertEqual(page_count_and_size(empty.body), (1, "595 x 842 pts (A4)"))
-
-    def test_load_echoes_the_uploaded_file(self):
+    def test_load_echoes_the_uploaded_file_or_refuses(self):
         content = bytes(range(256)) * 40 + b"\r\n--not-a-boundary\r\n"
-        reply = rawhttp.post_multipart(self.vexo, "/loadFile.html", "uploadedfile", "data.bin", content)
-        self.assertEqual(reply.status_line, "HTTP/1.1 200 OK")
-        self.assertEqual(reply.header("Content-type"), "text/plain")
-        self.assertEqual(reply.body, content)
+        body, headers = multipart(files=[("uploadedfile", "data.bin", content)])
+        reply = send(self.vexo, "POST", "/loadFile.html", headers, body)
+        self.assertEqual((reply.status_line, reply.header("Content-type"), reply.body),
+                         ("HTTP/1.1 200 OK", "text/plain", content))
+        other = multipart(files=[("otherfield", "a.txt", b"abc")])
+        for reply in (self.vexo.get("/loadFile.html"), self.post("/loadFile.html", [("uploadedfile", "text")]),
+                      send(self.vexo, "POST", "/loadFile.html", other[1], other[0])):
+            self.assertEqual((reply.status_line, reply.body), ("HTTP/1.1 400 Bad Request", b""))
 
-    def test_load_without_upload_is_refused(self):
-        for reply in (rawhttp.get(self.vexo, "/loadFile.html"),
-                      rawhttp.post_form(self.vexo, "/loadFile.html", [("uploadedfile", "text")]),
-                      rawhttp.post_multipart(self.vexo, "/loadFile.html", "otherfield", "a.txt", b"abc")):
-            self.assertEqual(reply.status_line, "HTTP/1.1 400 Bad Request")
-            self.assertEqual(reply.body, b"")
+        # Thousands of file parts: the upload in the first one arrives, and the server goes on.
+        files = [("uploadedfile", "data.bin", b"payload")] + [("f%d" % i, "n.txt", b"x") for i in range(3000)]
+        body, headers = multipart(files=files)
+        with self.vexo.connect(timeout=30) as sock:
+            sock.sendall(request("POST", "/loadFile.html", headers, body))
+            self.assertEqual(read_http_response(sock, timeout=30)[::2], ("HTTP/1.1 200 OK", b"payload"))
+        self.assertEqual(self.vexo.get("/loadFile.html").status, 400)
 
-
-class FileEndpointLimitsTest(unittest.TestCase):
-    def test_an_oversized_pdf_text_and_thousands_of_parts_are_bounded(self):
-        with vexotest.VexoInstance(config={"listener": {"maxRequestSize": 3 << 20}}) as vexo:
-            # One byte above 2 MiB of HTML: refused before rendering, as any oversized request.
-            body = b"filename=big.pdf&fileContent=<p>" + b"x" * ((2 << 20) - 2)
-            with vexo.connect(timeout=30) as sock:
-                sock.sendall(rawhttp.request_bytes("POST", "/saveFile.html", body=body, close=False))
-                self.assertEqual(httpwire.receive_until_close(sock, timeout=10), (httpwire.REPLY_413, True))
-
-            # Thousands of file parts: the upload in the first one arrives, and the server
-            # goes on serving.
-            files = [(b"uploadedfile", b"data.bin", b"payload")] + [(b"f%d" % i, b"n.txt", b"x") for i in range(3000)]
-            boundary = b"b0undary"
-            body = httpwire.multipart_body(boundary, files=files)
-            with vexo.connect(timeout=30) as sock:
-                sock.sendall(httpwire.multipart_post(b"/loadFile.html", boundary, body) + body)
-                status, _, content, _ = vexotest.read_http_response(sock, timeout=30)
-            self.assertEqual((status, content), ("HTTP/1.1 200 OK", b"payload"))
-            self.assertTrue(rawhttp.get(vexo, "/saveFile.html?filename=ok.pdf&fileContent=%3Cp%3Eok")
-                            .body.startswith(b"%PDF-"))
 
 if __name__ == "__main__":
     unittest.main()

@@ -4,15 +4,8 @@ import os
 import signal
 import unittest
 
-from desktopsupport import (HeldLock, StandIns, DesktopTestCase, ipc_connect, is_open, successor,
-                            wait_for_log, wait_until, LOCK_NAME)
-from vexotest import VexoInstance, read_http_response, wait_for_port
-
-
-def get(instance, path="/"):
-    with instance.connect() as sock:
-        sock.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n" % path.encode())
-        return read_http_response(sock)[0]
+from desktopsupport import HeldLock, DesktopTestCase, ipc_connect, is_open, successor, LOCK_NAME
+from vexotest import VexoInstance, wait_for_port, wait_until
 
 
 def lock_owner(tmpdir):
@@ -34,22 +27,14 @@ class InstanceReplacementTest(unittest.TestCase):
 
     def test_second_start_makes_first_quit_and_serves_on_same_port(self):
         first = self.keep(VexoInstance())
-        self.assertTrue(get(first).startswith("HTTP/1.1"))
+        self.assertEqual(first.get("/ajax.html").status, 200)
         second = self.keep(successor(first))
         second.start(wait=False)
 
         self.assertEqual(first.process.wait(15), 0)
         wait_for_port(second.port, process=second.process)
-        self.assertTrue(get(second).startswith("HTTP/1.1"))
+        self.assertEqual(second.get("/ajax.html").status, 200)
         self.assertEqual(lock_owner(second.tmp), second.process.pid)
-
-        first_log, second_log = first.log_text(), second.log_text()
-        self.assertIn('[1st] IPC cmd = "shutdown"', first_log)
-        self.assertIn('[1st] Otrzymano "shutdown" → quit()', first_log)
-        self.assertIn('[2nd] Lock zajęty. Sprawdzam poprzednią instancję. IPC = "VexoAdmin-ipc"', second_log)
-        self.assertIn("[2nd] Połączono z IPC. Wysyłam 'shutdown'.", second_log)
-        self.assertIn('[1st] IPC listening as "VexoAdmin-ipc"', second_log)
-        self.assertNotIn("wysypała", second_log)
 
         # The replacing instance is itself replaceable: the chain goes on.
         third = self.keep(successor(second))
@@ -66,9 +51,6 @@ class InstanceReplacementTest(unittest.TestCase):
         second = self.keep(successor(first))
         second.start(wait=True)
         self.assertEqual(lock_owner(second.tmp), second.process.pid)
-        log = second.log_text()
-        self.assertNotIn("[2nd] Połączono z IPC", log)
-        self.assertIn('[1st] IPC listening as "VexoAdmin-ipc"', log)
         # The new instance's IPC works even though the dead one left its socket behind.
         with ipc_connect(second.tmp) as client:
             client.sendall(b"shutdown")
@@ -87,9 +69,10 @@ class IpcCommandTest(DesktopTestCase):
 
     def test_show_unknown_and_restart(self):
         with ipc_connect(self.vexo.tmp) as client:
-            client.sendall(b"bogus")
-            wait_for_log(self.vexo, '[1st] IPC cmd = "bogus"')
-            self.assertTrue(is_open(client))
+            # Near misses are ignored and the client stays connected; blanks around a command are not.
+            for near_miss in (b"bogus", b"SHOW", b"sh ow"):
+                client.sendall(near_miss)
+                self.assertTrue(is_open(client))
             client.sendall(b" show\r\n")
             records = self.browser.wait(1)
         self.assertEqual(records, [{"program": "xdg-open", "args": [self.vexo.url("").rstrip("/")],
@@ -99,7 +82,6 @@ class IpcCommandTest(DesktopTestCase):
         with ipc_connect(self.vexo.tmp) as client:
             client.sendall(b"restart")
             self.assertEqual(self.vexo.process.wait(10), 0)
-        self.assertIn('[1st] Otrzymano "restart" → quit()', self.vexo.log_text())
         self.assertFalse(os.path.exists(os.path.join(self.vexo.tmp, LOCK_NAME)))
 
 
@@ -113,8 +95,6 @@ class UnreplaceableInstanceTest(DesktopTestCase):
         holder = HeldLock(vexo.tmp)
         self.addCleanup(holder.release)
         vexo.start(wait=False)
-        wait_for_log(vexo, "[2nd] Brak nasłuchu IPC – poprzednia instancja prawdopodobnie się wysypała.")
-
         found = self.xserver.xdotool("search", "--sync", "--onlyvisible", "--name", "^Vexo$")
         self.assertEqual(found.returncode, 0, found.stderr)
         window = found.stdout.split()[0]
@@ -122,8 +102,6 @@ class UnreplaceableInstanceTest(DesktopTestCase):
         self.xserver.xdotool("windowfocus", "--sync", window)
         self.xserver.xdotool("key", "Return")
         self.assertEqual(vexo.process.wait(10), 1)
-        self.assertNotIn("przejęty", vexo.log_text())
-        self.assertNotIn("ServiceHelper", vexo.log_text())
         self.assertTrue(wait_until(lambda: os.path.exists(holder.path), timeout=10.0))
 
 

@@ -1,16 +1,18 @@
-"""Module updates through the AJAX API against the project's update server on loopback."""
+"""Module updates through the AJAX API against the project's update server on loopback. (A
+silent server, cut-short downloads and the file-tree rules are tst_updates', with short limits.)"""
 import json
 import os
 import subprocess
 import tempfile
-import time
 import unittest
 import urllib.parse
 
-from vexotest import SOURCE_DIR, VexoInstance, free_port, read_http_response
+from vexotest import SOURCE_DIR, VexoInstance, free_port, wait_until
 
 COMPLETED = b'{"ok":"Completed correctly."}'
 CONNECT_ERROR = b'{"error":"Unable to connect with server!"}'
+DISK_ERROR = b'{"error":"Unable to write to disk!"}'
+REPLY_ERROR = b'{"error":"Reply error!"}'
 
 
 class UpdateServer:
@@ -60,27 +62,20 @@ class UpdatesTest(unittest.TestCase):
         self.addCleanup(server.close)
         return server
 
-    def ajax(self, vexo, query, timeout=30):
-        with vexo.connect(timeout=timeout) as sock:
-            sock.sendall(b"GET /ajax.html?" + query.encode() + b" HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
-            status, _, body, _ = read_http_response(sock, timeout=timeout)
-        self.assertIn(" 200 ", status)
-        return body
+    def ajax(self, vexo, query):
+        reply = vexo.get("/ajax.html?" + query)
+        self.assertEqual(reply.status, 200)
+        return reply.body
 
     def update(self, vexo, modules):
         # The page percent-encodes the list once more than the request parser decodes.
         value = urllib.parse.quote(urllib.parse.quote(json.dumps(modules), safe=""), safe="")
         return self.ajax(vexo, "func=startUpdating&modulesList=" + value)
 
-    def final_status(self, vexo, expected, timeout=10):
-        deadline = time.monotonic() + timeout
-        status = None
-        while time.monotonic() < deadline:
-            status = self.ajax(vexo, "func=getUpdateStatus")
-            if status == expected:
-                break
-            time.sleep(0.05)
-        return status
+    def final_status(self, vexo, expected):
+        statuses = []
+        wait_until(lambda: statuses.append(self.ajax(vexo, "func=getUpdateStatus")) or statuses[-1] == expected, 10)
+        return statuses[-1]
 
     def test_two_modules_land_in_the_document_root(self):
         server = self.serve()
@@ -96,15 +91,41 @@ class UpdatesTest(unittest.TestCase):
         self.assertFalse(os.path.exists(vexo.update_tree))
         self.assertEqual([r["path"] for r in server.requests() if "fileList" in r["path"]],
                          ["/fileList?moduleName=meter", "/fileList?moduleName=logger"])
-        installed = self.ajax(vexo, "func=getListOfInstalledModules")
-        if installed == b"":
-            # The files above are checked; the list itself comes with the modules manager.
-            self.skipTest("getListOfInstalledModules answers nothing in this build")
-        modules = json.loads(installed)
-        self.assertEqual(sorted(modules["meter"]["html"]), ["index.html"])
-        self.assertEqual(sorted(modules["meter"]["css"]), ["style.css"])
-        self.assertEqual(sorted(modules["meter"]["js"]), ["keep.js"])
-        self.assertEqual(modules["logger"]["js"], ["main.js"])
+
+    def test_broken_failing_and_hostile_file_lists(self):
+        server = self.serve()
+        # A file list is served as is; "{base}" stands for the server's base URL.
+        lists = {"broken": "this is [not a list",
+                 "missing": "['{base}files/root/present.css', '{base}files/root/absent.css']",
+                 # The second file needs a folder where the first one is a file.
+                 "blocked": "['{base}files/root/present.css', '{base}files/other/root/present.css/inner.css']",
+                 "hostile": "['{base}files/elsewhere/plain.txt', '{base}files/root/../root/good.css', '%s', "
+                            "'{base}files/modules/../root/good.css', '{base}files/root/good.css']"}
+        files = {"modules/good/a.js": b"ok", "root/present.css": b"x", "other/root/present.css/inner.css": b"y",
+                 "elsewhere/plain.txt": b"no marker", "root/good.css": b"good"}
+        for name, content in list(files.items()) + [("lists/%s.txt" % n, t.encode()) for n, t in lists.items()]:
+            server.add(name, content)
+        vexo = self.start(server.url)
+        secret = os.path.join(vexo.dir, "local", "root", "secret.txt")
+        os.makedirs(os.path.dirname(secret))
+        with open(secret, "w") as f:
+            f.write("local file")
+        with open(os.path.join(server.root, "lists", "hostile.txt"), "w") as f:
+            f.write(lists["hostile"] % ("file://" + secret))
+        # A broken list does not stop the others; alone, its empty tree cannot be installed.
+        for modules, status in ((["broken", "good"], COMPLETED), (["broken"], DISK_ERROR), (["missing"], REPLY_ERROR),
+                                (["blocked"], DISK_ERROR), (["hostile"], COMPLETED)):
+            self.assertEqual(self.update(vexo, modules), b'{"ok":"Update started"}')
+            self.assertEqual(self.final_status(vexo, status), status, modules)
+            if modules == ["missing"]:
+                self.assertTrue(os.path.exists(os.path.join(vexo.update_tree, "root", "present.css")))
+            if status != COMPLETED:
+                self.assertFalse(os.path.exists(os.path.join(vexo.docroot, "root")), modules)
+        # Only the file inside the tree landed, and nothing outside the document root.
+        self.assertEqual(sorted(os.listdir(vexo.docroot)), ["modules", "root"])
+        self.assertEqual(os.listdir(os.path.join(vexo.docroot, "root")), ["good.css"])
+        landed = [name for _, _, names in os.walk(vexo.dir) for name in names if name.endswith((".txt", ".css"))]
+        self.assertEqual(sorted(landed), ["good.css", "secret.txt"])
 
     def test_check_answers_and_failures(self):
         server = self.serve()
@@ -121,13 +142,6 @@ class UpdatesTest(unittest.TestCase):
         refused = self.start("http://127.0.0.1:%d/" % free_port())
         self.assertEqual(self.ajax(refused, "func=check4Updates&json=1"), CONNECT_ERROR)
         self.assertIn("error no: 1", refused.log_text())
-
-    def test_a_silent_server_is_given_up_after_twenty_seconds(self):
-        silent = self.serve("--check-hang")
-        vexo = self.start(silent.url)
-        started = time.monotonic()
-        self.assertEqual(self.ajax(vexo, "func=check4Updates&json=1", timeout=40), CONNECT_ERROR)
-        self.assertGreaterEqual(time.monotonic() - started, 19.5)
 
 
 if __name__ == "__main__":

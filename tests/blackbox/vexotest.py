@@ -11,6 +11,9 @@ import subprocess
 import tempfile
 import time
 
+import httpwire
+from httpwire import read_http_response  # noqa: F401 - imported from here by other tests
+
 BUILD_DIR = os.environ.get("VEXO_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 SOURCE_DIR = os.environ.get("VEXO_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -20,6 +23,16 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def wait_until(condition, timeout=5.0, step=0.02):
+    """Polls condition until it holds or the time is up; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(step)
+    return condition()
 
 
 def wait_for_port(port, host="127.0.0.1", timeout=10.0, process=None):
@@ -128,6 +141,10 @@ class VexoInstance:
     def url(self, path="/"):
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
+    def get(self, path, headers=()):
+        """One GET on a connection of its own: the httpwire.Reply."""
+        return httpwire.get(self, path, headers)
+
     def connect(self, timeout=5.0):
         return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
 
@@ -150,58 +167,3 @@ def sanitizer_report(log):
         return None
     start = min(starts)
     return log[max(0, start - 200):start + 4000]
-
-
-def read_http_response(sock, timeout=5.0):
-    """Reads one response (Content-Length, chunked or until close) from sock.
-    Returns (status_line, headers as list of (name, value), body bytes, rest bytes)."""
-    sock.settimeout(timeout)
-    data = b""
-    while b"\r\n\r\n" not in data:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise ConnectionError("closed before headers: %r" % data)
-        data += chunk
-    head, rest = data.split(b"\r\n\r\n", 1)
-    lines = head.split(b"\r\n")
-    status = lines[0].decode("latin-1")
-    headers = []
-    for line in lines[1:]:
-        name, _, value = line.partition(b":")
-        headers.append((name.decode("latin-1"), value.strip().decode("latin-1")))
-    hmap = {n.lower(): v for n, v in headers}
-
-    def more():
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise ConnectionError("closed inside body")
-        return chunk
-
-    if "content-length" in hmap:
-        n = int(hmap["content-length"])
-        while len(rest) < n:
-            rest += more()
-        return status, headers, rest[:n], rest[n:]
-    if hmap.get("transfer-encoding", "").lower() == "chunked":
-        body = b""
-        while True:
-            while b"\r\n" not in rest:
-                rest += more()
-            size_line, rest = rest.split(b"\r\n", 1)
-            size = int(size_line, 16)
-            while len(rest) < size + 2:
-                rest += more()
-            body += rest[:size]
-            rest = rest[size + 2:]
-            if size == 0:
-                return status, headers, body, rest
-    body = rest
-    while True:
-        try:
-            chunk = sock.recv(65536)
-        except socket.timeout:
-            break
-        if not chunk:
-            break
-        body += chunk
-    return status, headers, body, b""

@@ -3,7 +3,6 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <memory>
@@ -88,19 +87,6 @@ private slots:
         QCOMPARE(request->parameter("x"), QByteArray("1"));
         QVERIFY(request->parameters().contains("y"));
         QCOMPARE(request->parameter("y"), QByteArray());
-
-        // Empty lines before the request line are allowed.
-        request = parse("\r\n\r\nPOST /p HTTP/1.0\r\n\r\n");
-        QCOMPARE(request->status(), HttpRequest::Complete);
-        QCOMPARE(request->method(), QByteArray("POST"));
-        QCOMPARE(request->version(), QByteArray("HTTP/1.0"));
-
-        QCOMPARE(parse("GET /only-two\r\n\r\n")->status(), HttpRequest::Aborted);
-        QCOMPARE(parse("GET  /double-blank HTTP/1.1\r\n\r\n")->status(), HttpRequest::Aborted);
-        QCOMPARE(parse("GET /x FTP/1.1\r\n\r\n")->status(), HttpRequest::Aborted);
-        QCOMPARE(parse("GET /x HTTP/1.1 extra\r\n\r\n")->status(), HttpRequest::Aborted);
-        // Without its line end the request line is still awaited, not judged.
-        QCOMPARE(parse("GET /x HTTP/1.1")->status(), HttpRequest::AwaitingRequestLine);
     }
 
     void parsesHeadersAndContinuationLines()
@@ -114,11 +100,9 @@ private slots:
         QCOMPARE(request->header("Content-Type"), QByteArray());
         QCOMPARE(request->header("content-type"), QByteArray("text/plain"));
         QCOMPARE(request->header("X-Long"), QByteArray("first second part"));
-        QCOMPARE(request->headerValues("X-Long"), QList<QByteArray>() << "first second part"
-                                                                      << "first");
+        QCOMPARE(request->headerValues("X-Long"), QByteArrayList({"first second part", "first"}));
         QCOMPARE(request->header("X-Twice"), QByteArray("2"));
-        QCOMPARE(request->headerValues("X-Twice"), QList<QByteArray>() << "2"
-                                                                       << "1");
+        QCOMPARE(request->headerValues("X-Twice"), QByteArrayList({"2", "1"}));
         QCOMPARE(request->header("Missing"), QByteArray());
 
         // A line without a name before any header is dropped, a colon at the start too.
@@ -130,23 +114,26 @@ private slots:
 
     void decodesUrls()
     {
-        QCOMPARE(HttpRequest::urlDecode("%41%42c"), QByteArray("ABc"));
-        QCOMPARE(HttpRequest::urlDecode("a+b%20c"), QByteArray("a b c"));
-        QCOMPARE(HttpRequest::urlDecode("100%zz"), QByteArray("100%zz"));
-        QCOMPARE(HttpRequest::urlDecode("%2541"), QByteArray("%41"));
-        QCOMPARE(HttpRequest::urlDecode("end%4"), QByteArray("end%4"));
-        QCOMPARE(HttpRequest::urlDecode("end%"), QByteArray("end%"));
-        QCOMPARE(HttpRequest::urlDecode("%e2%82%ac%00x"), QByteArray("\xe2\x82\xac\0x", 5));
-        // A sign or blank is not a hexadecimal digit.
-        QCOMPARE(HttpRequest::urlDecode("%+1%-1"), QByteArray("% 1%-1"));
+        // A bad or cut escape stays as it is; a sign or blank is not a hexadecimal digit.
+        const QList<QPair<QByteArray, QByteArray>> rows = {
+            {"%41%42c", "ABc"},
+            {"a+b%20c", "a b c"},
+            {"100%zz", "100%zz"},
+            {"%2541", "%41"},
+            {"end%4", "end%4"},
+            {"end%", "end%"},
+            {"%+1%-1", "% 1%-1"},
+            {"%2f%6F%aF", "/o\xaf"},
+            {"%e2%82%ac%00x", QByteArray("\xe2\x82\xac\0x", 5)}};
+        for (const auto &row : rows)
+            QCOMPARE(HttpRequest::urlDecode(row.first), row.second);
     }
 
     void collectsParametersInOrder()
     {
         auto request = parse("GET /?a=1&a=2&&%62=%33&+c+=+d+&flag HTTP/1.1\r\n\r\n");
         QCOMPARE(request->parameter("a"), QByteArray("2"));
-        QCOMPARE(request->parameterValues("a"), QList<QByteArray>() << "2"
-                                                                    << "1");
+        QCOMPARE(request->parameterValues("a"), QByteArrayList({"2", "1"}));
         QCOMPARE(request->parameter("b"), QByteArray("3"));
         // Names and values are trimmed before they are decoded.
         QCOMPARE(request->parameter(" c "), QByteArray(" d "));
@@ -159,8 +146,7 @@ private slots:
                         "charset=UTF-8\r\nContent-Length: 11\r\n\r\nx=body&z=%7");
         QCOMPARE(request->status(), HttpRequest::Complete);
         QCOMPARE(request->parameter("x"), QByteArray("body"));
-        QCOMPARE(request->parameterValues("x"), QList<QByteArray>() << "body"
-                                                                    << "query");
+        QCOMPARE(request->parameterValues("x"), QByteArrayList({"body", "query"}));
         QCOMPARE(request->parameter("z"), QByteArray("%7"));
         QCOMPARE(request->body(), QByteArray("x=body&z=%7"));
 
@@ -189,59 +175,72 @@ private slots:
         HttpRequest request(settings.settings());
         QCOMPARE(feed(request, bytes + "GET /next HTTP/1.1\r\n\r\n", 1 << 20), qint64(22));
         QCOMPARE(request.status(), HttpRequest::Complete);
-
-        // A length that is no number announces no body.
-        QCOMPARE(parse("POST / HTTP/1.1\r\nContent-Length: many\r\n\r\n")->status(), HttpRequest::Complete);
-        QCOMPARE(parse("POST / HTTP/1.1\r\nContent-Length: -5\r\n\r\n")->status(), HttpRequest::Complete);
     }
 
-    void enforcesTheRequestSizeExactly()
+    // Where a request ends: request line, the request size exactly, Content-Length at the top
+    // of the 64-bit range and beyond it, and a line trickling in byte by byte, whose unfinished
+    // part is counted again with each read, so it reaches the limit long before its size does.
+    void finalStatus_data()
     {
-        const QVariantMap limits{{"maxRequestSize", 100}};
-        // Request line, headers and body of exactly the limit pass; one byte more does not.
-        QCOMPARE(parse(requestWithBodyOfTotalSize(100), limits)->status(), HttpRequest::Complete);
-        QCOMPARE(parse(requestWithBodyOfTotalSize(101), limits)->status(), HttpRequest::Aborted);
-
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("maxRequestSize");
+        QTest::addColumn<int>("pieceSize");
+        QTest::addColumn<int>("status");
+        const auto row = [](const char *name, const QByteArray &bytes, HttpRequest::RequestStatus status,
+                            int limit = 16000, int pieceSize = 1 << 30) {
+            QTest::newRow(name) << bytes << limit << pieceSize << int(status);
+        };
+        row("empty lines first", "\r\n\r\nPOST /p HTTP/1.0\r\n\r\n", HttpRequest::Complete);
+        row("two parts", "GET /only-two\r\n\r\n", HttpRequest::Aborted);
+        row("double blank", "GET  /double-blank HTTP/1.1\r\n\r\n", HttpRequest::Aborted);
+        row("not http", "GET /x FTP/1.1\r\n\r\n", HttpRequest::Aborted);
+        row("four parts", "GET /x HTTP/1.1 extra\r\n\r\n", HttpRequest::Aborted);
+        row("line unfinished", "GET /x HTTP/1.1", HttpRequest::AwaitingRequestLine);
+        row("length no number", "POST / HTTP/1.1\r\nContent-Length: many\r\n\r\n", HttpRequest::Complete);
+        row("length negative", "POST / HTTP/1.1\r\nContent-Length: -5\r\n\r\n", HttpRequest::Complete);
+        row("request of 100", requestWithBodyOfTotalSize(100), HttpRequest::Complete, 100);
+        row("request of 101", requestWithBodyOfTotalSize(101), HttpRequest::Aborted, 100);
         const QByteArray line = "GET / HTTP/1.1\r\n";
-        const QByteArray headersOf100 = line + "X: " + QByteArray(100 - 16 - 5 - 2, 'h') + "\r\n\r\n";
-        QCOMPARE(headersOf100.size(), 100);
-        QCOMPARE(parse(headersOf100, limits)->status(), HttpRequest::Complete);
+        row("headers of 100", line + "X: " + QByteArray(100 - 16 - 5 - 2, 'h') + "\r\n\r\n",
+            HttpRequest::Complete, 100);
         // A header line that would cross the limit is not waited for.
-        const QByteArray headersOf102 = line + "X: " + QByteArray(100 - 16 - 5, 'h') + "\r\n\r\n";
-        QCOMPARE(parse(headersOf102, limits)->status(), HttpRequest::Aborted);
+        row("header line crossing", line + "X: " + QByteArray(100 - 16 - 5, 'h') + "\r\n\r\n",
+            HttpRequest::Aborted, 100);
+        row("default limit 16000", line + "X: " + QByteArray(16000, 'h') + "\r\n\r\n", HttpRequest::Aborted);
+        row("raised limit", line + "X: " + QByteArray(16000, 'h') + "\r\n\r\n", HttpRequest::Complete, 17000);
+        const QByteArray multipartHead =
+            "POST / HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\n";
+        for (const char *length : {"9223372036854775807", "9223372036854775790", "99999999999999999999"}) {
+            const QByteArray lengthLine = "Content-Length: " + QByteArray(length) + "\r\n\r\n";
+            row(length, "POST / HTTP/1.1\r\n" + lengthLine, HttpRequest::Aborted);
+            row((QByteArray(length) + " multipart").constData(), multipartHead + lengthLine,
+                HttpRequest::Aborted);
+        }
+        const QByteArray trickle = line + "X: " + QByteArray(40, 'h') + "\r\n\r\n";
+        row("line at once", trickle, HttpRequest::Complete, 400);
+        row("line trickling", trickle, HttpRequest::Aborted, 400, 1);
+        row("line trickling, room", trickle, HttpRequest::Complete, 2000, 1);
+        // The line end split after its first byte: 16 + 1 + 2 bytes counted.
+        row("split line end", "GET / HTTP/1.1\r\n\r\n", HttpRequest::Aborted, 18, 17);
+        row("split line end, room", "GET / HTTP/1.1\r\n\r\n", HttpRequest::Complete, 19, 17);
+    }
 
-        // An announced body that would not fit is refused before a byte of it is read.
-        const ListenerSettings settings(limits);
+    void finalStatus()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, maxRequestSize);
+        QFETCH(int, pieceSize);
+        QFETCH(int, status);
+        QCOMPARE(int(parse(bytes, {{"maxRequestSize", maxRequestSize}}, pieceSize)->status()), status);
+    }
+
+    void refusesAnAnnouncedBodyBeforeReadingIt()
+    {
+        const ListenerSettings settings({{"maxRequestSize", 100}});
         HttpRequest request(settings.settings());
         const QByteArray head = "POST / HTTP/1.1\r\nContent-Length: 80\r\n\r\n";
         QCOMPARE(feed(request, head + QByteArray(80, 'b'), 1 << 20), qint64(80));
         QCOMPARE(request.status(), HttpRequest::Aborted);
-
-        // The default limit is 16000 bytes.
-        const QByteArray big = "GET / HTTP/1.1\r\nX: " + QByteArray(16000, 'h') + "\r\n\r\n";
-        QCOMPARE(parse(big)->status(), HttpRequest::Aborted);
-        QCOMPARE(parse(big, {{"maxRequestSize", 17000}})->status(), HttpRequest::Complete);
-
-        // Lengths at the top of the 64-bit range and beyond it: refused, not waited for.
-        const QByteArray multipartHead =
-            "POST / HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\n";
-        for (const QByteArray &length : {QByteArray("9223372036854775807"), QByteArray("9223372036854775790"),
-                                         QByteArray("99999999999999999999")}) {
-            const QByteArray lengthLine = "Content-Length: " + length + "\r\n\r\n";
-            QCOMPARE(parse("POST / HTTP/1.1\r\n" + lengthLine)->status(), HttpRequest::Aborted);
-            QCOMPARE(parse(multipartHead + lengthLine)->status(), HttpRequest::Aborted);
-        }
-    }
-
-    void countsACarriedLinePartAgain()
-    {
-        // The unfinished part of a line is counted once more with each read that extends it,
-        // so a line trickling in byte by byte reaches the limit long before its size does.
-        const QByteArray bytes = "GET / HTTP/1.1\r\nX: " + QByteArray(40, 'h') + "\r\n\r\n";
-        const QVariantMap limits{{"maxRequestSize", 400}};
-        QCOMPARE(parse(bytes, limits)->status(), HttpRequest::Complete);
-        QCOMPARE(parse(bytes, limits, 1)->status(), HttpRequest::Aborted);
-        QCOMPARE(parse(bytes, {{"maxRequestSize", 2000}}, 1)->status(), HttpRequest::Complete);
     }
 
     void parsesMultipartFieldsAndFiles()
@@ -252,7 +251,10 @@ private slots:
         const QByteArray body = formField(boundary, "filename", "notes.txt") + "--" + boundary +
                                 "\r\nContent-Disposition: attachment; name=\"skip\"\r\n\r\nzz\r\n" +
                                 fileField(boundary, "uploadedfile", "up.bin", fileContent) +
-                                formField(boundary, "multi", "a\r\nb") + "--" + boundary + "--\r\n";
+                                formField(boundary, "multi", "a\r\nb") +
+                                fileField(boundary, "f", "1.txt", "first") +
+                                fileField(boundary, "f", "2.txt", "second") +
+                                fileField(boundary, "empty", "e", "") + "--" + boundary + "--\r\n";
         QString uploadPath;
         {
             const auto request =
@@ -271,22 +273,12 @@ private slots:
             // Asked for again, the file is back at its start.
             QCOMPARE(request->uploadedFile("uploadedfile")->read(8), QByteArray("line one"));
             QVERIFY(!request->uploadedFile("filename"));
+            // A repeated name keeps the last file; an empty file is still one.
+            QCOMPARE(request->uploadedFile("f")->readAll(), QByteArray("second"));
+            QCOMPARE(request->parameterValues("f"), QByteArrayList({"2.txt", "1.txt"}));
+            QCOMPARE(request->uploadedFile("empty")->size(), qint64(0));
         }
         QVERIFY2(!QFile::exists(uploadPath), "the upload outlived its request");
-    }
-
-    void handlesEmptyAndRepeatedUploads()
-    {
-        const QByteArray boundary = "b";
-        const QByteArray body = fileField(boundary, "f", "first.txt", "first") +
-                                fileField(boundary, "f", "second.txt", "second") +
-                                fileField(boundary, "empty", "e.txt", "") + "--" + boundary + "--\r\n";
-        const auto request = parse(multipartRequest(boundary, body));
-        QCOMPARE(request->status(), HttpRequest::Complete);
-        QCOMPARE(request->uploadedFile("f")->readAll(), QByteArray("second"));
-        QCOMPARE(request->parameterValues("f"), QList<QByteArray>() << "second.txt"
-                                                                    << "first.txt");
-        QCOMPARE(request->uploadedFile("empty")->size(), qint64(0));
     }
 
     void keepsAHundredPartsAtMost()
@@ -345,64 +337,6 @@ private slots:
         const auto request = parse(multipartRequest("b", body));
         qputenv("TMPDIR", oldTmp);
         QCOMPARE(request->status(), HttpRequest::Aborted);
-    }
-
-    void alwaysProgressesOnMangledInput()
-    {
-        // Every call must consume bytes or reach a final status, else the connection handler,
-        // which calls it while bytes are available, would spin for ever.
-        const QByteArray boundary = "zz";
-        const QList<QByteArray> seeds = {
-            "GET /a%20b?x=1&y=%41 HTTP/1.1\r\nCookie: a=\"b;c\"\r\nX: y\r\n z\r\n\r\n",
-            "POST /f HTTP/1.1\r\nContent-Length: 9\r\n\r\nk=v&w=%2x",
-            multipartRequest(boundary, formField(boundary, "f", "v") + fileField(boundary, "u", "n", "data") +
-                                           "--" + boundary + "--\r\n")};
-        const QByteArray alphabet = "\r\n :=%\"-;&?Zz09";
-        QRandomGenerator random(20261205);
-        const ListenerSettings settings;
-        for (int round = 0; round < 3000; ++round) {
-            QByteArray bytes = seeds.at(round % seeds.size());
-            for (int edits = random.bounded(1, 6); edits > 0; --edits) {
-                const int at = random.bounded(bytes.size());
-                switch (random.bounded(3)) {
-                case 0:
-                    bytes[at] = alphabet.at(random.bounded(alphabet.size()));
-                    break;
-                case 1:
-                    bytes.remove(at, random.bounded(1, 8));
-                    break;
-                default:
-                    bytes.insert(
-                        at, QByteArray(random.bounded(1, 40), alphabet.at(random.bounded(alphabet.size()))));
-                }
-            }
-            // Limits that vary make a read end exactly at a limit now and then.
-            settings.settings()->setValue("maxRequestSize", random.bounded(20, 300));
-            settings.settings()->setValue("maxMultiPartSize", random.bounded(20, 400));
-            HttpRequest request(settings.settings());
-            QBuffer device(&bytes);
-            device.open(QIODevice::ReadOnly);
-            while (device.bytesAvailable() > 0 && !isFinal(request)) {
-                const qint64 before = device.pos();
-                request.readFromSocket(&device);
-                QVERIFY2(device.pos() > before || isFinal(request), bytes.toPercentEncoding().constData());
-            }
-        }
-    }
-
-    void extractsCookies()
-    {
-        const auto request = parse("GET / HTTP/1.1\r\nCookie: a=1; b=\"x;y\" ;; c = 3 \r\nX: y\r\n"
-                                   "Cookie: lonely; =odd; a=later\r\n\r\n");
-        QCOMPARE(request->status(), HttpRequest::Complete);
-        QCOMPARE(request->cookie("a"), QByteArray("later"));
-        QCOMPARE(request->cookie("b"), QByteArray("x;y"));
-        QCOMPARE(request->cookie("c"), QByteArray("3"));
-        QCOMPARE(request->cookie("lonely"), QByteArray("lonely"));
-        QVERIFY(request->cookies().contains("=odd"));
-        QCOMPARE(request->cookies().size(), 5);
-        QCOMPARE(request->header("Cookie"), QByteArray());
-        QCOMPARE(request->headers().size(), 1);
     }
 };
 

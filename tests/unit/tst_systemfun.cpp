@@ -15,8 +15,8 @@
 #include <vector>
 
 namespace {
-// Runs a poppler tool on the PDF and returns its standard output.
-QByteArray popplerOutput(const QString &tool, const QByteArray &pdf, const QStringList &extraArgs = {})
+// What a poppler tool (pdftotext, pdfinfo) prints for the PDF.
+QByteArray poppler(const QString &tool, const QByteArray &pdf)
 {
     QTemporaryFile file;
     if (!file.open())
@@ -24,28 +24,15 @@ QByteArray popplerOutput(const QString &tool, const QByteArray &pdf, const QStri
     file.write(pdf);
     file.flush();
     QProcess process;
-    process.start(tool, QStringList() << file.fileName() << extraArgs);
-    if (!process.waitForFinished(10000) || process.exitCode() != 0)
-        return QByteArray();
-    return process.readAllStandardOutput();
+    process.start(tool,
+                  tool == "pdftotext" ? QStringList{file.fileName(), "-"} : QStringList{file.fileName()});
+    return process.waitForFinished(10000) && process.exitCode() == 0 ? process.readAllStandardOutput()
+                                                                     : QByteArray();
 }
 
 QByteArray pdfText(const QByteArray &pdf)
 {
-    return popplerOutput("pdftotext", pdf, {"-"});
-}
-
-// The page count and size as pdfinfo reads them, e.g. "1 A4"; empty when it cannot read the file.
-QString pagesAndSize(const QByteArray &pdf)
-{
-    const QString info = QString::fromUtf8(popplerOutput("pdfinfo", pdf));
-    const auto pages =
-        QRegularExpression("^Pages:\\s+(\\d+)$", QRegularExpression::MultilineOption).match(info);
-    const auto size =
-        QRegularExpression("^Page size:.*\\((\\w+)\\)$", QRegularExpression::MultilineOption).match(info);
-    if (!pages.hasMatch() || !size.hasMatch())
-        return QString();
-    return pages.captured(1) + ' ' + size.captured(1);
+    return poppler("pdftotext", pdf);
 }
 } // namespace
 
@@ -104,8 +91,9 @@ private slots:
         for (int i = 0; i < 200; ++i)
             html += QStringLiteral("<p>line %1</p>").arg(i);
         const QByteArray pdf = SystemFun().createAndRetPdf(html);
-        const QString pages = pagesAndSize(pdf);
-        QVERIFY2(pages.endsWith(" A4") && pages.section(' ', 0, 0).toInt() > 1, qPrintable(pages));
+        const auto pages = QRegularExpression("^Pages:\\s+(\\d+)$", QRegularExpression::MultilineOption)
+                               .match(QString::fromUtf8(poppler("pdfinfo", pdf)));
+        QVERIFY(pages.captured(1).toInt() > 1);
         QVERIFY(pdfText(pdf).contains("line 199"));
     }
 
