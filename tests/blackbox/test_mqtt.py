@@ -8,9 +8,8 @@ import paho.mqtt.client as mqtt
 
 import devsim
 from desktopsupport import ipc_connect, wait_for_log
-from httpwire import wait_until
 from test_modbus_tables import call, read_params, tcp_connect_params
-from vexotest import VexoInstance, free_port
+from vexotest import VexoInstance, free_port, wait_until
 
 BOILER = {"name": "Boiler, hall/2", "table": "holding", "slave": 1, "addr": 0, "count": 2, "intervalMs": 100}
 OFF_THE_MAP = {"name": "Off the map", "table": "input", "slave": 1, "addr": 20000, "count": 1, "intervalMs": 100}
