@@ -1,6 +1,7 @@
 #include "creator.h"
 #include "instanceguard.h"
 #include "ipchelper.h"
+#include "quitsignals.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -88,5 +89,8 @@ int main(int argc, char *argv[])
     QObject::connect(&ipcServer, &QLocalServer::newConnection, &ipcHelper, &IpcHelper::onNewConnection);
 
     new Creator(configPath, restarted, &app);
+    // A termination signal leaves the way an IPC "shutdown" does.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QCoreApplication::quit);
     return app.exec();
 }

@@ -20,11 +20,16 @@ class StartupTest(unittest.TestCase):
             self.assertNotIn(b"Using config file", result.stdout + result.stderr)
             self.assertEqual([n for n in os.listdir(vexo.tmp) if n.endswith(".lock")], [])
 
-    def test_logs_the_config_file_and_the_port(self):
+    def test_logs_the_config_file_and_the_port_and_quits_on_sigterm(self):
         with VexoInstance() as vexo:
             log = vexo.log_text()
             self.assertIn("Using config file " + os.path.join(vexo.dir, "config.ini"), log)
             self.assertIn("HttpListener: Listening on port %d\n" % vexo.port, log)
+            # SIGTERM (a service manager, a terminal) leaves like a quit: status 0, port closed.
+            vexo.process.terminate()
+            self.assertEqual(vexo.process.wait(10), 0)
+            with self.assertRaises(ConnectionRefusedError):
+                socket.create_connection(("127.0.0.1", vexo.port), timeout=5).close()
 
     def test_keeps_running_when_the_port_is_taken(self):
         with socket.socket() as squatter:
