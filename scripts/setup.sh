@@ -4,6 +4,7 @@
 #   scripts/setup.sh --test  also everything the test suite uses
 #   scripts/setup.sh --qt6   also Qt 6, for the second build
 #   scripts/setup.sh --fuzz  also clang and its sanitizer runtimes, for the fuzz targets
+#   scripts/setup.sh --coverage  also gcovr, for scripts/coverage.sh
 #   scripts/setup.sh --all   all of the above (what scripts/test.sh needs)
 # Options can be combined.
 set -euo pipefail
@@ -22,6 +23,7 @@ TEST_PACKAGES=(python3 python3-pymodbus python3-serial python3-serial-asyncio py
     mosquitto python3-paho-mqtt)
 QT6_PACKAGES=(qt6-base-dev qt6-declarative-dev qt6-serialport-dev)
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+COVERAGE_PACKAGES=(gcovr)
 
 packages=("${RUN_PACKAGES[@]}")
 with_tests=0
@@ -30,7 +32,9 @@ for arg in "$@"; do
         --test) packages+=("${TEST_PACKAGES[@]}"); with_tests=1 ;;
         --qt6) packages+=("${QT6_PACKAGES[@]}") ;;
         --fuzz) packages+=("${FUZZ_PACKAGES[@]}") ;;
-        --all) packages+=("${TEST_PACKAGES[@]}" "${QT6_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"); with_tests=1 ;;
+        --coverage) packages+=("${COVERAGE_PACKAGES[@]}") ;;
+        --all) packages+=("${TEST_PACKAGES[@]}" "${QT6_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${COVERAGE_PACKAGES[@]}")
+            with_tests=1 ;;
         *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
     esac
 done

@@ -1,6 +1,7 @@
 #include "creator.h"
 #include "instanceguard.h"
 #include "ipchelper.h"
+#include "quitsignals.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -87,6 +88,10 @@ int main(int argc, char *argv[])
     IpcHelper ipcHelper(&ipcServer, configPath);
     QObject::connect(&ipcServer, &QLocalServer::newConnection, &ipcHelper, &IpcHelper::onNewConnection);
 
+    // A termination signal leaves the way an IPC "shutdown" does; caught from before the
+    // listener opens, so whoever saw the port open may stop Vexo with one.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QCoreApplication::quit);
     new Creator(configPath, restarted, &app);
     return app.exec();
 }

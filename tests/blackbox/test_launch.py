@@ -32,6 +32,10 @@ class StartupTest(unittest.TestCase):
                 self.assertEqual(receive_exactly(sock, len(AJAX_EMPTY)), AJAX_EMPTY)
             with self.assertRaises(ConnectionRefusedError):
                 socket.create_connection(("127.0.0.1", vexo.port), timeout=5).close()
+            # SIGTERM (a service manager, a terminal) leaves like a quit: status 0, port closed.
+            vexo.process.terminate()
+            self.assertEqual(vexo.process.wait(10), 0)
+            self.assertTrue(port_is_closed(vexo.port, host="::1"))
         # A host name binds its address, not every interface.
         with VexoInstance(config={"listener": {"host": "localhost"}}) as vexo:
             sockets = subprocess.run(["ss", "-ltnH", "sport = :%d" % vexo.port], capture_output=True,
