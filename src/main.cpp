@@ -88,9 +88,10 @@ int main(int argc, char *argv[])
     IpcHelper ipcHelper(&ipcServer, configPath);
     QObject::connect(&ipcServer, &QLocalServer::newConnection, &ipcHelper, &IpcHelper::onNewConnection);
 
-    new Creator(configPath, restarted, &app);
-    // A termination signal leaves the way an IPC "shutdown" does.
+    // A termination signal leaves the way an IPC "shutdown" does; caught from before the
+    // listener opens, so whoever saw the port open may stop Vexo with one.
     QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QCoreApplication::quit);
+    new Creator(configPath, restarted, &app);
     return app.exec();
 }
