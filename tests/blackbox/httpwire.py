@@ -44,14 +44,6 @@ def multipart(fields=(), files=(), boundary="vexoTestBoundary"):
     return out, {"Content-Type": "multipart/form-data; boundary=" + boundary}
 
 
-def upload_of_size(total):
-    """A one-file upload whose multipart body is exactly `total` bytes: (body, headers, content)."""
-    empty, _ = multipart(files=[("uploadedfile", "load.bin", b"")])
-    content = bytes((i * 7 + 3) % 251 for i in range(total - len(empty)))
-    body, headers = multipart(files=[("uploadedfile", "load.bin", content)])
-    return body, headers, content
-
-
 class Reply:
     def __init__(self, status_line, headers, body):
         self.status_line = status_line

@@ -127,33 +127,6 @@ private slots:
         QTRY_COMPARE(listener.pool()->handlers().size(), 0);
     }
 
-    void closeStopsListeningAndJoinsHandlers()
-    {
-        const ListenerSettings settings({{"host", "127.0.0.1"}, {"port", 0}});
-        HttpRequestHandler requestHandler;
-        auto listener = std::make_unique<HttpListener>(settings.settings(), &requestHandler);
-        const quint16 port = listener->serverPort();
-        auto client = connectTo(*listener);
-        // Half a request: the handler is busy in the middle of reading when the server closes.
-        client->write("GET / HTTP/1.1\r\n");
-        QTRY_COMPARE(listener->pool()->handlers().size(), 1);
-        QPointer<HttpConnectionHandler> handler = listener->pool()->handlers().at(0);
-        listener->close();
-        QVERIFY(!listener->isListening());
-        QVERIFY(!listener->pool());
-        QVERIFY(!handler);
-        QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
-        // Closing twice is harmless, and listening again makes a new pool.
-        listener->close();
-        listener->listen();
-        QVERIFY(listener->isListening());
-        QVERIFY(listener->pool());
-        listener.reset();
-        QTcpSocket late;
-        late.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(!late.waitForConnected(1000));
-    }
-
     void finishesRepliesTheHandlerLeftOpen()
     {
         const ListenerSettings settings({{"host", "127.0.0.1"}, {"port", 0}});
