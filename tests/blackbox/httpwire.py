@@ -64,10 +64,6 @@ def send(instance, method, path, headers=(), body=b"", timeout=10.0):
     return Reply(status, hdrs, data)
 
 
-def get(instance, path, headers=()):
-    return send(instance, "GET", path, headers)
-
-
 def exchange(sock, method, path, headers=(), body=b"", timeout=10.0):
     """One request on an open connection: (status line, headers, body)."""
     sock.sendall(request(method, path, headers, body))
