@@ -98,11 +98,15 @@ private slots:
         QCOMPARE(int(QMetaType(handOver.parameterType(0)).sizeOf()), int(sizeof(qintptr)));
         HttpConnectionHandlerPool *pool = listener.pool();
         std::vector<std::unique_ptr<QTcpSocket>> clients;
-        for (int i = 0; i < 4; ++i) {
-            clients.push_back(connectTo(listener));
-            QCOMPARE(exchange(*clients.back(), "GET / HTTP/1.1\r\n\r\n", notImplemented.size()),
-                     notImplemented);
-        }
+        // Four kept-alive connections, each holding a handler.
+        const auto holdFour = [&] {
+            for (int i = 0; i < 4; ++i) {
+                clients.push_back(connectTo(listener));
+                QCOMPARE(exchange(*clients.back(), "GET / HTTP/1.1\r\n\r\n", notImplemented.size()),
+                         notImplemented);
+            }
+        };
+        holdFour();
         // Busy handlers are never retired.
         QVERIFY(QMetaObject::invokeMethod(pool, "cleanup"));
         QCOMPARE(pool->handlers().size(), 4);
@@ -114,11 +118,7 @@ private slots:
         settings.settings()->setValue("cleanupInterval", 50);
         listener.close();
         listener.listen();
-        for (int i = 0; i < 4; ++i) {
-            clients.push_back(connectTo(listener));
-            QCOMPARE(exchange(*clients.back(), "GET / HTTP/1.1\r\n\r\n", notImplemented.size()),
-                     notImplemented);
-        }
+        holdFour();
         clients.clear();
         QTRY_COMPARE(listener.pool()->handlers().size(), 2);
         QTest::qWait(200);

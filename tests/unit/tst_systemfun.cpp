@@ -29,11 +29,6 @@ QByteArray poppler(const QString &tool, const QByteArray &pdf)
     return process.waitForFinished(10000) && process.exitCode() == 0 ? process.readAllStandardOutput()
                                                                      : QByteArray();
 }
-
-QByteArray pdfText(const QByteArray &pdf)
-{
-    return poppler("pdftotext", pdf);
-}
 } // namespace
 
 class TestSystemFun : public QObject
@@ -94,7 +89,7 @@ private slots:
         const auto pages = QRegularExpression("^Pages:\\s+(\\d+)$", QRegularExpression::MultilineOption)
                                .match(QString::fromUtf8(poppler("pdfinfo", pdf)));
         QVERIFY(pages.captured(1).toInt() > 1);
-        QVERIFY(pdfText(pdf).contains("line 199"));
+        QVERIFY(poppler("pdftotext", pdf).contains("line 199"));
     }
 
     void onlyImagesInsideTheTextAreDrawn()
@@ -115,7 +110,7 @@ private slots:
                            "</tr></table><p style=\"background-image: url(%1)\">after</p></body></html>")
                 .arg(imagePath));
         QVERIFY(!fromDisk.contains("/Width 37"));
-        const QByteArray text = pdfText(fromDisk);
+        const QByteArray text = poppler("pdftotext", fromDisk);
         QVERIFY2(text.contains("before") && text.contains("after"), text);
 
         const QByteArray inline_ =
@@ -130,7 +125,7 @@ private slots:
         for (int i = 0; i < 100; ++i)
             html += QStringLiteral("<table><tr><td>");
         html += QStringLiteral("deepest cell");
-        const QByteArray text = pdfText(SystemFun().createAndRetPdf(html));
+        const QByteArray text = poppler("pdftotext", SystemFun().createAndRetPdf(html));
         QVERIFY2(text.contains("deepest cell") && text.contains("<table><tr><td>"), text.left(200));
     }
 
@@ -142,7 +137,8 @@ private slots:
         std::vector<std::unique_ptr<QThread>> threads;
         for (int i = 0; i < threadCount; ++i) {
             threads.emplace_back(QThread::create([&systemFun, &texts, i] {
-                texts[i] = pdfText(systemFun.createAndRetPdf(QStringLiteral("<p>thread %1</p>").arg(i)));
+                texts[i] = poppler("pdftotext",
+                                   systemFun.createAndRetPdf(QStringLiteral("<p>thread %1</p>").arg(i)));
             }));
             threads.back()->start();
         }
