@@ -79,7 +79,7 @@ class FileEndpointTest(unittest.TestCase):
             sock.sendall(request("POST", "/saveFile.html", (), b"filename=big.pdf&fileContent=<p>" + b"x" * ((2 << 20) - 2)))
             self.assertEqual(receive_until_close(sock, timeout=10), (REPLY_413, True))
 
-    def test_load_refuses_what_holds_no_upload(self):
+    def test_load_without_an_upload_or_with_thousands_of_parts(self):
         # What an upload echoes is test_http_connection's (in pieces, and from curl).
         other = multipart(files=[("otherfield", "a.txt", b"abc")])
         for reply in (self.vexo.get("/loadFile.html"), self.post("/loadFile.html", [("uploadedfile", "text")]),
