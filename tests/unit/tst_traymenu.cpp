@@ -1,6 +1,5 @@
 // The tray menu driven in-process on a real (offscreen) desktop: the stored language, the
 // port dialog, the tray icon's activations, and Quit as the assembled service obeys it.
-#include "browserrecorder.h"
 #include "creator.h"
 #include "httplistener.h"
 #include "traymenu.h"
@@ -8,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QInputDialog>
 #include <QMenu>
 #include <QSettings>
@@ -19,6 +19,19 @@
 #include <QtTest>
 
 namespace {
+// Stands in for the user's browser while it lives: QDesktopServices hands http URLs to it.
+class BrowserRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    BrowserRecorder() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
+    ~BrowserRecorder() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
 QList<QAction *> entries(TrayMenu &menu)
 {
     return menu.findChild<QSystemTrayIcon *>()->contextMenu()->actions();
