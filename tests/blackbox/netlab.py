@@ -76,11 +76,6 @@ class DiscoveryLab:
             raise RuntimeError("the discovery peer did not start")
         return peer
 
-    def start_in_devices(self, argv, **kwargs):
-        process = subprocess.Popen(self.in_devices(argv), **kwargs)
-        self.peers.append(process)
-        return process
-
     def curl(self, url, timeout=10):
         """GET url from inside the searcher namespace; returns the body bytes."""
         result = subprocess.run(self.in_searcher(["curl", "-sS", "--max-time", str(timeout), url]),
