@@ -44,14 +44,6 @@ def multipart(fields=(), files=(), boundary="vexoTestBoundary"):
     return out, {"Content-Type": "multipart/form-data; boundary=" + boundary}
 
 
-def upload_of_size(total):
-    """A one-file upload whose multipart body is exactly `total` bytes: (body, headers, content)."""
-    empty, _ = multipart(files=[("uploadedfile", "load.bin", b"")])
-    content = bytes((i * 7 + 3) % 251 for i in range(total - len(empty)))
-    body, headers = multipart(files=[("uploadedfile", "load.bin", content)])
-    return body, headers, content
-
-
 class Reply:
     def __init__(self, status_line, headers, body):
         self.status_line = status_line
@@ -70,10 +62,6 @@ def send(instance, method, path, headers=(), body=b"", timeout=10.0):
         sock.sendall(request(method, path, headers, body, close=True))
         status, hdrs, data, _ = read_http_response(sock, timeout)
     return Reply(status, hdrs, data)
-
-
-def get(instance, path, headers=()):
-    return send(instance, "GET", path, headers)
 
 
 def exchange(sock, method, path, headers=(), body=b"", timeout=10.0):

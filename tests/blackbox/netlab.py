@@ -62,24 +62,16 @@ class DiscoveryLab:
     def in_searcher(self, argv):
         return ["ip", "netns", "exec", self.searcher] + list(argv)
 
-    def in_devices(self, argv):
-        return ["ip", "netns", "exec", self.devices] + list(argv)
-
     def start_peer(self, answers, log_path):
         """Python devices answering every request; answers: [(from ip, payload bytes)]."""
         argv = ["/usr/bin/python3", os.path.join(HERE, "discoverypeer.py"), "--log", log_path]
         for address, payload in answers:
             argv += ["--answer", address, payload.hex()]
-        peer = subprocess.Popen(self.in_devices(argv), stdout=subprocess.PIPE, text=True)
+        peer = subprocess.Popen(["ip", "netns", "exec", self.devices] + argv, stdout=subprocess.PIPE, text=True)
         self.peers.append(peer)
         if peer.stdout.readline().strip() != "ready":
             raise RuntimeError("the discovery peer did not start")
         return peer
-
-    def start_in_devices(self, argv, **kwargs):
-        process = subprocess.Popen(self.in_devices(argv), **kwargs)
-        self.peers.append(process)
-        return process
 
     def curl(self, url, timeout=10):
         """GET url from inside the searcher namespace; returns the body bytes."""

@@ -1,5 +1,5 @@
-"""Device search through the AJAX API, with vexo and the devices in namespaces of their own."""
-import json
+"""Device search through the AJAX API, with vexo and the devices in namespaces of their own. (The
+simulator found and connected to is the browser test's, tests/e2e/discovery.test.mjs.)"""
 import os
 import shutil
 import subprocess
@@ -8,9 +8,8 @@ import time
 import unittest
 
 from netlab import DiscoveryLab
-from vexotest import BUILD_DIR, VexoInstance
+from vexotest import VexoInstance
 
-BOTH_BURSTS = 1.6  # the two bursts leave 500 and 800 ms after the start
 ANSWERED = 0.3  # an answer is in once its request was logged
 
 
@@ -33,13 +32,11 @@ class DiscoveryTest(unittest.TestCase):
         cls.lab.close()
         shutil.rmtree(cls.dir, ignore_errors=True)
 
-    def start_devices(self, answers=None, argv=None):
-        """Python peers answering every request, logging each to self.peer_log; or argv."""
+    def start_devices(self, answers):
+        """Python peers answering every request, logging each to self.peer_log."""
         self.peer_log = os.path.join(self.dir, self.id() + ".log")
-        process = self.lab.start_peer(answers, self.peer_log) if answers else self.lab.start_in_devices(
-            argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        process = self.lab.start_peer(answers, self.peer_log)
         self.addCleanup(lambda: (process.kill(), process.wait()))
-        return process
 
     def ajax(self, func):
         return self.lab.curl(self.vexo.url("/ajax.html?func=" + func))
@@ -106,23 +103,6 @@ class DiscoveryTest(unittest.TestCase):
         self.assertEqual(self.collect_after(requests),
                          b'[{"ip":"10.231.0.2","mac":"mac","modbusid":"1","name":"%s","port":"502"}]' % name)
         self.assertEqual(len(self.requests()), requests)
-
-    def test_the_simulator_is_found_and_connected_to(self):
-        sim = self.start_devices(argv=[os.path.join(BUILD_DIR, "vexo-devsim"), "--tcp", "10.231.0.2:1502",
-                                       "--discovery-name", "Simulated meter", "--discovery-mac", "02:00:00:00:00:09",
-                                       "--discovery-unit-id", "9"])
-        self.addCleanup(sim.stdout.close)
-        self.assertEqual(sim.stdout.readline().strip(), "listening on tcp 10.231.0.2:1502")
-        self.assertEqual(sim.stdout.readline().strip(), "answering device searches on udp 30303")
-        self.assertEqual(self.ajax("startSearchingDevices"), b"ok")
-        time.sleep(BOTH_BURSTS)
-        found = self.ajax("getSearchedDevices")
-        self.assertEqual(found, b'[{"ip":"10.231.0.2","mac":"02:00:00:00:00:09","modbusid":"9",'
-                                b'"name":"Simulated meter","port":"1502"}]')
-        device = json.loads(found)[0]
-        self.assertEqual(self.ajax("connect&connType=tcp&ipAddres_tcp=%s&port_tcp=%s&slaveID=%s&timeout=1000"
-                                   % (device["ip"], device["port"], device["modbusid"])),
-                         b'{"ok":"Connected with Modbus TCP."}')
 
 
 if __name__ == "__main__":

@@ -14,15 +14,8 @@ def lock_owner(tmpdir):
 
 
 class InstanceReplacementTest(unittest.TestCase):
-    def setUp(self):
-        self.instances = []
-
-    def tearDown(self):
-        for instance in self.instances:
-            instance.cleanup()
-
     def keep(self, instance):
-        self.instances.append(instance)
+        self.addCleanup(instance.cleanup)
         return instance
 
     def test_second_start_makes_first_quit_and_serves_on_same_port(self):

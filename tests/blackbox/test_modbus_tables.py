@@ -12,25 +12,19 @@ PI = 3.141592653589793
 COILS_0_15 = [1, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0]
 DISCRETE_0_15 = [1, 1, 0, 0, 1, 0, 1, 0, 1, 1, 1, 1, 0, 0, 0, 0]
 
-# table, addr, count, type, order, values, function code on the wire
+# table, addr, count, type, order, values, function code on the wire: each type once (every byte order
+# is tst_valuecodec's, every preload as the page shows it the browser test's)
 READS = [
     ("coils", 0, 16, None, None, COILS_0_15, 1),
     ("discrete", 0, 16, None, None, DISCRETE_0_15, 2),
     ("holding", 0, 2, None, None, [1234, -1], 3),
-    ("holding", 2, 1, "float32", "ABCD", [12.5], 3),
     ("holding", 4, 1, "float32", "CDAB", [12.5], 3),
     ("holding", 6, 1, "uint32", None, [65536], 3),
-    ("input", 0, 2, "int16", None, [-1, -25536], 4),
     ("input", 1, 1, "uint16", None, [40000], 4),
-    ("input", 3, 1, "int16", "BADC", [-12345], 4),
     ("input", 4, 1, "int32", None, [-123456789], 4),
-    ("input", 6, 1, "uint32", "ABCD", [4000000000], 4),
-    ("input", 8, 1, "float32", "ABCD", [123.456], 4),
-    ("input", 14, 1, "float32", "DCBA", [123.456], 4),
     ("input", 16, 1, "int64", None, ["-1234567890123456789"], 4),
     ("input", 20, 1, "uint64", None, ["12345678901234567890"], 4),
     ("input", 28, 1, "float64", "CDAB", [PI], 4),
-    ("input", 36, 1, "float64", "DCBA", [PI], 4),
     ("input", 46, 6, "ascii", "BADC", ["Vexo devsim"], 4),
 ]
 

@@ -1,7 +1,6 @@
 """Publishing to a real broker: Debian's mosquitto on a free loopback port with a config file of
 the test's own, watched with paho and through the broker's own log."""
 import csv, getpass, json, os, re, shutil, signal, socket, subprocess, tempfile, threading, time, unittest  # noqa
-import urllib.request
 from datetime import datetime
 
 import paho.mqtt.client as mqtt
@@ -84,8 +83,7 @@ class Subscriber:
 
 
 def broker_status(vexo):
-    with urllib.request.urlopen(vexo.url("/ajax.html?func=getBrokerStatus"), timeout=10) as reply:
-        return json.loads(reply.read())
+    return json.loads(vexo.get("/ajax.html?func=getBrokerStatus").body)
 
 
 def wait_for_status(vexo, condition, timeout=15.0, step=0.05):

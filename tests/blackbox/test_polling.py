@@ -12,6 +12,7 @@ import devsim
 import vexotest
 from desktopsupport import successor
 from devsim import ajax, call, serial_connect_params, tcp_connect_params
+from vexotest import wait_until
 
 BOILER = {"name": "Boiler, hall 2", "table": "holding", "slave": 1, "addr": 0, "count": 2, "intervalMs": 100}
 PRESSURE = {"name": "Pressure", "table": "input", "slave": 1, "addr": 8, "count": 1, "type": "float32",
@@ -32,16 +33,6 @@ LINE = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z)$")
 
 def save(vexo, definition):
     return call(vexo, dict(definition, func="saveDefinition"))
-
-
-def wait_for(condition, timeout=20.0, what="condition"):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
 
 
 def results_by_id(vexo):
@@ -84,10 +75,12 @@ class PollingOverTcp(unittest.TestCase):
         self.assertEqual(self.device.request_count(), 0)
         self.assertEqual(call(vexo, {"func": "setPolling", "on": 1}), {"ok": "Polling started."})
         # Nothing but vexo talks to the device now; its reads and its log grow.
-        wait_for(lambda: self.device.request_count(3) >= 10 and self.device.request_count(4) >= 5, what="polls")
+        polls = self.device.request_count
+        self.assertTrue(wait_until(lambda: polls(3) >= 10 and polls(4) >= 5, 20))
         log = vexo.data_path("vexo-log.csv")
-        size = wait_for(lambda: os.path.exists(log) and os.path.getsize(log), what="log")
-        wait_for(lambda: os.path.getsize(log) > size, what="log growth")
+        self.assertTrue(wait_until(lambda: os.path.exists(log) and os.path.getsize(log), 20))
+        size = os.path.getsize(log)
+        self.assertTrue(wait_until(lambda: os.path.getsize(log) > size, 20))
         results = results_by_id(vexo)
         self.assertEqual((results[1]["values"], results[1]["regs"], results[1]["error"]),
                          ([1234, -1], [1234, 65535], ""))
@@ -100,7 +93,7 @@ class PollingOverTcp(unittest.TestCase):
         time.sleep(0.5)
         self.assertEqual(self.device.request_count(), paused)
         self.assertEqual(call(vexo, tcp_connect_params(self.device.port)), {"ok": "Connected with Modbus TCP."})
-        wait_for(lambda: self.device.request_count() > paused + 5, what="polling resumed")
+        self.assertTrue(wait_until(lambda: self.device.request_count() > paused + 5, 20))
         # Replaced by a new instance, this one quits cleanly with its polling thread busy.
         second = successor(vexo)
         self.addCleanup(second.cleanup)
@@ -122,9 +115,9 @@ class PollingOverTcp(unittest.TestCase):
         save(vexo, {"name": "Gone", "table": "input", "slave": 1, "addr": 10000, "count": 1, "intervalMs": 100,
                     "log": 1})
         older = vexo.data_path("vexo-log.1.csv")
-        wait_for(lambda: os.path.exists(older), what="rotation")
+        self.assertTrue(wait_until(lambda: os.path.exists(older), 20))
         call(vexo, {"func": "setPolling", "on": 0})
-        wait_for(lambda: self.log_is_still(vexo), what="the last round")
+        self.assertTrue(wait_until(lambda: self.log_is_still(vexo), 20))
         info = call(vexo, {"func": "getLogInfo"})
         self.assertEqual(info["maxBytes"], 65536)
         self.assertLessEqual(info["bytes"], 65536)
@@ -161,7 +154,7 @@ class PollingOverRtu(unittest.TestCase):
         self.assertEqual(call(vexo, serial_connect_params(line.first)), {"ok": "Connected with serial port."})
         for i in range(3):
             save(vexo, dict(BOILER, name="poll%d" % i, addr=100 + 10 * i, count=10))
-        wait_for(lambda: device.request_count(3) >= 6, what="polls")
+        self.assertTrue(wait_until(lambda: device.request_count(3) >= 6, 20))
         replies = []
 
         def write(i):

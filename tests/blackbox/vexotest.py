@@ -143,7 +143,7 @@ class VexoInstance:
 
     def get(self, path, headers=()):
         """One GET on a connection of its own: the httpwire.Reply."""
-        return httpwire.get(self, path, headers)
+        return httpwire.send(self, "GET", path, headers)
 
     def connect(self, timeout=5.0):
         return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)

@@ -1,16 +1,12 @@
 // Finding a device on the network from the browser and connecting to it from the list. Discovery
 // broadcasts on every interface, so Vexo and the browser run inside a network namespace of the
-// test's own, the device (simulator plus a discovery answer) in a second one.
+// test's own, the device simulator (which answers searches too) in a second one.
 import assert from 'node:assert/strict';
 import path from 'node:path';
 import { after, test } from 'node:test';
 import { BUILD_DIR, closeInterface, looksRight, makeNetLab, openInterface, startVexo } from './harness.mjs';
 
 const lab = await makeNetLab();
-// Answers every discovery request (one byte 'D' on UDP port 30303) with the device's four lines.
-const responder = `const s = require('dgram').createSocket({ type: 'udp4', reuseAddr: true });
-s.on('message', (m, peer) => { if (m.length === 1 && m[0] === 0x44) s.send('Meter A\\r\\n00:11:22:33:44:55\\r\\n5020\\r\\n1\\r\\n', peer.port, peer.address); });
-s.bind(30303, '0.0.0.0', () => console.log('ready'));`;
 let vexo, browser;
 after(async () => {
   await closeInterface(browser, vexo, 'vexo-discovery.log');
@@ -18,8 +14,10 @@ after(async () => {
 });
 
 test('lists the answering device with progress, and connects to it from the list', { skip: !lab && 'network namespaces cannot be made here (needs root and iproute2)' }, async () => {
-  lab.inDevices([path.join(BUILD_DIR, 'vexo-devsim'), '--tcp', `${lab.deviceIp}:5020`]);
-  await new Promise((resolve) => lab.inDevices([process.execPath, '-e', responder]).stdout.once('data', resolve));
+  const device = lab.inDevices([path.join(BUILD_DIR, 'vexo-devsim'), '--tcp', `${lab.deviceIp}:5020`,
+    '--discovery-name', 'Meter A', '--discovery-mac', '00:11:22:33:44:55', '--discovery-unit-id', '1']);
+  let said = '';
+  await new Promise((resolve) => device.stdout.on('data', (d) => /answering device searches/.test(said += d) && resolve()));
   vexo = await startVexo({}, lab);
   let page;
   ({ browser, page } = await openInterface(vexo, { netns: lab }));

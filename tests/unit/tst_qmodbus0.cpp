@@ -104,12 +104,7 @@ private slots:
         QCOMPARE(recent.items.size(), 2);
         QCOMPARE(recent.items.first().seq, quint64(TrafficRecorder::capacity + 1));
         QVERIFY(recorder.since(all.next).items.isEmpty());
-        const TrafficCounters counted = recorder.counters();
-        QCOMPARE(counted.requests, quint64(TrafficRecorder::capacity + 2));
-        QCOMPARE(counted.answers, quint64(TrafficRecorder::capacity / 2 + 1));
-        QCOMPARE(counted.exceptions, quint64(TrafficRecorder::capacity / 2 + 1));
-        QCOMPARE(counted.lastMs, double(TrafficRecorder::capacity + 2));
-        QCOMPARE(counted.avgMs, (TrafficRecorder::capacity + 3) / 2.0);
+        // The counters are seen over the wire (test_modbus_tables); the exact offset of a time here.
         record.time = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0, 123), QTimeZone(3600));
         QCOMPARE(record.timeText(), QString("2026-12-06T10:00:00.123+01:00"));
     }

@@ -1,4 +1,3 @@
-#include "testenv.h"
 #include "updates.h"
 #include "updatetree.h"
 
@@ -53,7 +52,7 @@ class UpdateServerProcess
 public:
     explicit UpdateServerProcess(const QStringList &extraArguments = {})
     {
-        const QString script = vexoSourceDir() + "/tools/updateserver/updateserver.py";
+        const QString script = QStringLiteral(VEXO_SOURCE_DIR "/tools/updateserver/updateserver.py");
         m_process.start("/usr/bin/python3", QStringList{script, "--root", m_root.path()} + extraArguments);
         if (!m_process.waitForStarted(5000))
             return;
