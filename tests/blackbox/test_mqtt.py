@@ -224,14 +224,17 @@ class BrokerFeedTest(unittest.TestCase):
             self.assertEqual(pauses, [1, 2, 4, 8][:len(pauses)])
 
     def test_nothing_runs_unless_configured_and_writes_answer_as_writetable_does(self):
-        for group, warned in [({}, False), ({"enabled": "0", "host": "127.0.0.1"}, False), ({"enabled": "1"}, True)]:
+        for group, warned in [({}, False), ({"enabled": "0", "host": "127.0.0.1"}, False), ({"enabled": "1"}, True),
+                              ({"enabled": "maybe", "host": "127.0.0.1"}, True)]:
             vexo = self.keep(VexoInstance(config={"mqtt": group}))
             self.assertEqual((broker_status(vexo), "MQTT" in vexo.log_text()), ({"configured": False}, warned))
-        instances = [self.vexo(clientId="no-topic", allowWrites="true"),
-                     self.vexo(clientId="not-allowed", commandTopic="off/cmd"),
-                     self.vexo(clientId="writer", allowWrites="true", commandTopic="plant/cmd")]
-        self.assertEqual([wait_for_status(v, lambda s: s["connected"])["writes"] for v in instances],
-                         [False, False, True])
+        # A prefix with a wildcard or of slashes alone is refused: the default takes its place.
+        instances = [self.vexo(clientId="no-topic", allowWrites="true", topicPrefix="a/#"),
+                     self.vexo(clientId="not-allowed", commandTopic="off/cmd", topicPrefix="//"),
+                     self.vexo(clientId="writer", allowWrites="true", commandTopic="plant/cmd", topicPrefix="w/")]
+        self.assertEqual([(s["writes"], s["topicPrefix"]) for s in
+                          (wait_for_status(v, lambda s: s["connected"]) for v in instances)],
+                         [(False, "vexo"), (False, "vexo"), (True, "w")])
         vexo = instances[-1]
         call(vexo, tcp_connect_params(self.device.port))
         results = self.keep(Subscriber(self.broker.port, "+/cmd/result"))

@@ -93,7 +93,8 @@ private slots:
     {
         const auto request =
             parse("GET / HTTP/1.1\r\nX-Name:   spaced value  \r\ncontent-type: text/plain\r\n"
-                  "X-Long: first\r\n  second part\r\nX-Twice: 1\r\nX-Twice: 2\r\n\r\n");
+                  "X-Long: first\r\n  second part\r\nX-Twice: 1\r\nX-Twice: 2\r\n"
+                  "Cookie: a=1; b=\"x;y\" ;; flag; =v\r\nCookie: a = 2 \r\n\r\n");
         QCOMPARE(request->status(), HttpRequest::Complete);
         QCOMPARE(request->header("X-Name"), QByteArray("spaced value"));
         // Names are compared byte for byte.
@@ -104,6 +105,11 @@ private slots:
         QCOMPARE(request->header("X-Twice"), QByteArray("2"));
         QCOMPARE(request->headerValues("X-Twice"), QByteArrayList({"2", "1"}));
         QCOMPARE(request->header("Missing"), QByteArray());
+        // Quotes keep a semicolon; a later cookie wins; the Cookie headers are consumed.
+        const QMap<QByteArray, QByteArray> cookies{{"a", "2"}, {"b", "x;y"}, {"flag", "flag"}, {"=v", ""}};
+        QCOMPARE(request->cookies(), cookies);
+        QCOMPARE(request->cookie("b"), QByteArray("x;y"));
+        QCOMPARE(request->header("Cookie"), QByteArray());
 
         // A line without a name before any header is dropped, a colon at the start too.
         const auto orphan = parse("GET / HTTP/1.1\r\n  orphan\r\n:no-name\r\nA: b\r\n\r\n");

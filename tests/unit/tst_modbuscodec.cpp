@@ -1,4 +1,5 @@
 #include "jsonwriter.h"
+#include "modbusengine.h"
 #include "registercodec.h"
 
 #include <QJsonArray>
@@ -153,6 +154,15 @@ private slots:
             QCOMPARE(words, row.words);
             QCOMPARE(registers, row.registers);
         }
+    }
+
+    void mapsBaudRatesToIndexes()
+    {
+        // Indexes stay; the two numbers past the list and the rates themselves name their entry.
+        const QList<QPair<int, int>> rows = {{0, 0},    {12, 12},      {13, 11}, {14, 12},
+                                             {9600, 3}, {1000000, 12}, {15, -1}, {9601, -1}};
+        for (const auto &row : rows)
+            QCOMPARE(ModbusEngine::baudIndexOf(row.first), row.second);
     }
 };
 

@@ -131,6 +131,18 @@ void TestTrayMenu::storedLanguageAndSwitching()
         QCOMPARE(checkedLanguage(menu), code);
         QCOMPARE(entries(menu).first()->text() == english, code == "en");
     }
+    // The slots store their language even when it is already the current one.
+    using Switch = void (TrayMenu::*)();
+    const QList<QPair<Switch, QString>> switches = {{&TrayMenu::setLangEN, "en"},
+                                                    {&TrayMenu::setLangDE, "de"},
+                                                    {&TrayMenu::setLangPL, "pl"},
+                                                    {&TrayMenu::setLangES, "es"}};
+    for (const auto &row : switches) {
+        settings.setValue("other/prefLang", "stale");
+        (menu.*row.first)();
+        QCOMPARE(settings.value("other/prefLang").toString(), row.second);
+        QCOMPARE(checkedLanguage(menu), row.second);
+    }
 }
 
 void TestTrayMenu::portDialogWritesConfigOnly()
