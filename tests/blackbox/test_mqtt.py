@@ -246,7 +246,10 @@ class BrokerFeedTest(unittest.TestCase):
                 ({"id": 3, "table": "discrete", "addr": 0, "values": [1]}, None),  # writeTable's own refusal
                 (dict(big, values=[9007199254740993]), "64-bit integers from 2^53 on must be sent as decimal strings"),
                 ({"id": "u", "table": "holding", "adr": 100, "values": [1]}, 'Unknown member "adr"'),
-                ([7, 8], "A command is one JSON object")]:
+                ([7, 8], "A command is one JSON object"),
+                ({"table": "holding", "addr": [100], "values": [1]}, "Input parameters error!"),
+                ({"table": "holding", "addr": 100}, "Registers values error!"),
+                ({"table": "holding", "addr": 100, "values": [1] * 8193}, "A command is at most 16384 bytes")]:
             reply, answer = results.ask("plant/cmd", json.dumps(params)), {"error": error}
             if not error:  # exactly what writeTable itself answers, ms aside
                 direct = {k: json.dumps(v) if k == "values" else v for k, v in params.items() if k != "id"}
