@@ -1,5 +1,5 @@
 """Module updates through the AJAX API against the project's update server on loopback. (A
-silent server, cut-short downloads and the file-tree rules are tst_updates', with short limits.)"""
+silent server and the file-tree rules are tst_updates', with a short limit.)"""
 import json
 import os
 import subprocess
@@ -127,6 +127,15 @@ class UpdatesTest(unittest.TestCase):
         landed = [name for _, _, names in os.walk(vexo.dir) for name in names if name.endswith((".txt", ".css"))]
         self.assertEqual(sorted(landed), ["good.css", "secret.txt"])
 
+    def test_a_download_cut_short_is_not_installed(self):
+        server = self.serve("--cut-files", "3")
+        server.add("modules/meter/a.js", b"n" * 4096)
+        vexo = self.start(server.url, {"modules/meter/a.js": "installed"})
+        self.update(vexo, ["meter"])
+        self.assertEqual(self.final_status(vexo, DISK_ERROR), DISK_ERROR)
+        with open(os.path.join(vexo.docroot, "modules", "meter", "a.js")) as f:
+            self.assertEqual(f.read(), "installed")
+
     def test_check_answers_and_failures(self):
         server = self.serve()
         server.add("check.json", b'{"meter":"2.0"}')
@@ -142,6 +151,14 @@ class UpdatesTest(unittest.TestCase):
         refused = self.start("http://127.0.0.1:%d/" % free_port())
         self.assertEqual(self.ajax(refused, "func=check4Updates&json=1"), CONNECT_ERROR)
         self.assertIn("error no: 1", refused.log_text())
+        # Only a JSON array of names starts an update.
+        for value in (None, "42", '{"a":1}', "[]", "[1,", "while(true){}"):
+            query = "func=startUpdating" + ("" if value is None else "&modulesList=" + urllib.parse.quote(value))
+            self.assertEqual(self.ajax(refused, query), b'{"error":"Parameter error!"}', value)
+        self.assertEqual(self.ajax(refused, "func=getUpdateStatus"), b"{}")
+        self.update(refused, [""])
+        failed = b'{"error":"Reply error!","errorNo":1}'
+        self.assertEqual(self.final_status(refused, failed), failed)
 
 
 if __name__ == "__main__":

@@ -6,20 +6,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QUrl>
 #include <QtTest>
 
-#include <csignal>
 #include <memory>
 
-#include <sys/resource.h>
-
 namespace {
-const QByteArray completed = R"({"ok":"Completed correctly."})";
-const QByteArray diskError = R"({"error":"Unable to write to disk!"})";
 const QByteArray replyError = R"({"error":"Reply error!"})";
 const QByteArray connectError = R"({"error":"Unable to connect with server!"})";
 const QByteArray parameterError = R"({"error":"Parameter error!"})";
@@ -36,14 +29,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// A port on loopback that refuses connections.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
 }
 
 // The project's update server, started on loopback for one test.
@@ -118,73 +103,12 @@ public:
 
 const QByteArray inProgress = R"({"ok":"In progress"})";
 
-// Files this process writes may grow only so far; a longer write stops part way.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_savedHandler = signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit = {bytes, m_saved.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        signal(SIGXFSZ, m_savedHandler);
-    }
-
-private:
-    struct rlimit m_saved = {};
-    void (*m_savedHandler)(int) = nullptr;
-};
 } // namespace
 
 class TestUpdates : public QObject
 {
     Q_OBJECT
 private slots:
-    void runsTheChainOnItsOwnThreadAndLetsANewStartWin()
-    {
-        UpdateServerProcess server;
-        REQUIRE_SERVER(server);
-        server.addFile("modules/first/a.js", "1");
-        server.addFile("modules/second/b.js", "2");
-        Site site(server.baseUrl());
-
-        // Started from a request thread; the chain still runs here, on the object's thread.
-        QByteArray reply;
-        std::unique_ptr<QThread> request(
-            QThread::create([&site, &reply] { reply = site.start(R"(["first"])"); }));
-        request->start();
-        QVERIFY(request->wait(5000));
-        QCOMPARE(reply, QByteArray(R"({"ok":"Update started"})"));
-        // A second start before the first got anywhere: the first run's work is dropped.
-        QCOMPARE(site.start(R"(["second"])"), QByteArray(R"({"ok":"Update started"})"));
-        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), completed, 10000);
-        QCOMPARE(readFile(site.inDocRoot("modules/second/b.js")), QByteArray("2"));
-        QVERIFY(!QFileInfo::exists(site.inDocRoot("modules/first")));
-    }
-
-    void refusesModuleListsThatAreNotArraysOfNames()
-    {
-        Site site(QString("http://127.0.0.1:%1/").arg(closedPort()));
-        t_GetArray none;
-        QCOMPARE(site.updates->startUpdating(none), parameterError);
-        for (const QByteArray &list : {QByteArray("42"), QByteArray("{\"a\":1}"), QByteArray("[]"),
-                                       QByteArray("[1,"), QByteArray("while(true){}")}) {
-            QCOMPARE(site.start(list), parameterError);
-            QCOMPARE(site.updates->getUpdateStatus(), QByteArray("{}"));
-        }
-        // One empty name is still a module: the (failing) update starts.
-        QCOMPARE(site.start(R"([""])"), QByteArray(R"({"ok":"Update started"})"));
-        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(),
-                                  QByteArray(R"({"error":"Reply error!","errorNo":1})"), 10000);
-        // The shared settings are left in the group they were given in.
-        QCOMPARE(site.settings->group(), QString("docroot"));
-    }
-
     void givesUpOnASilentServer()
     {
         // A check and a download that never get an answer end at the time limit.
@@ -203,29 +127,6 @@ private slots:
         QCOMPARE(site.start("[]"), parameterError);
         QCOMPARE(site.updates->getUpdateStatus(), inProgress);
         QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), replyError, 5000);
-    }
-
-    void neverInstallsAFileThatCameShortOrWasWrittenInPart()
-    {
-        // The server hangs up after 3 bytes; the disk takes 1 KiB of a 4 KiB file.
-        const struct
-        {
-            QStringList serverArguments;
-            rlim_t fileSizeLimit;
-        } cases[] = {{{"--cut-files", "3"}, RLIM_INFINITY}, {{}, 1024}};
-        for (const auto &c : cases) {
-            UpdateServerProcess server(c.serverArguments);
-            REQUIRE_SERVER(server);
-            server.addFile("modules/meter/a.js", QByteArray(4096, 'n'));
-            Site site(server.baseUrl());
-            writeFile(site.inDocRoot("modules/meter/a.js"), "installed");
-            {
-                FileSizeLimit limit(c.fileSizeLimit);
-                site.start(R"(["meter"])");
-                QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), diskError, 10000);
-            }
-            QCOMPARE(readFile(site.inDocRoot("modules/meter/a.js")), QByteArray("installed"));
-        }
     }
 
     void mapsFileUrlsToTreePaths()
