@@ -10,13 +10,7 @@
 #include <QUrl>
 #include <QtTest>
 
-#include <memory>
-
 namespace {
-const QByteArray replyError = R"({"error":"Reply error!"})";
-const QByteArray connectError = R"({"error":"Unable to connect with server!"})";
-const QByteArray parameterError = R"({"error":"Parameter error!"})";
-
 void writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -30,79 +24,6 @@ QByteArray readFile(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
-
-// The project's update server, started on loopback for one test.
-class UpdateServerProcess
-{
-public:
-    explicit UpdateServerProcess(const QStringList &extraArguments = {})
-    {
-        const QString script = QStringLiteral(VEXO_SOURCE_DIR "/tools/updateserver/updateserver.py");
-        m_process.start("/usr/bin/python3", QStringList{script, "--root", m_root.path()} + extraArguments);
-        if (!m_process.waitForStarted(5000))
-            return;
-        while (m_process.waitForReadyRead(5000)) {
-            const QByteArray line = m_process.readLine().trimmed();
-            if (line.startsWith("listening on ")) {
-                m_port = line.mid(13).toUShort();
-                return;
-            }
-        }
-    }
-    ~UpdateServerProcess()
-    {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-    bool isListening() const { return m_port != 0; }
-    QString baseUrl() const { return QString("http://127.0.0.1:%1/").arg(m_port); }
-    QString path(const QString &relative) const { return m_root.filePath(relative); }
-    void addFile(const QString &relative, const QByteArray &content) { writeFile(path(relative), content); }
-
-private:
-    QTemporaryDir m_root;
-    QProcess m_process;
-    quint16 m_port = 0;
-};
-
-// A document root with its config.ini, and the update client reading it.
-class Site
-{
-public:
-    explicit Site(const QString &updateServer)
-    {
-        settings = std::make_unique<QSettings>(m_dir.filePath("config.ini"), QSettings::IniFormat);
-        settings->setValue("updates/updateServer", updateServer);
-        settings->beginGroup("docroot");
-        settings->setValue("path", docRoot());
-        QDir().mkpath(docRoot());
-        updates = std::make_unique<Updates>(settings.get());
-    }
-    QString docRoot() const { return m_dir.filePath("www"); }
-    QString tmpDir() const { return m_dir.filePath("tmp"); }
-    QString inDocRoot(const QString &relative) const { return docRoot() + "/" + relative; }
-    QByteArray start(const QByteArray &modulesList)
-    {
-        t_GetArray params{{"modulesList", QUrl::toPercentEncoding(modulesList)}};
-        return updates->startUpdating(params);
-    }
-    QByteArray check(const QByteArray &json)
-    {
-        t_GetArray params{{"json", json}};
-        return updates->check4Updates(params);
-    }
-
-    QTemporaryDir m_dir;
-    std::unique_ptr<QSettings> settings;
-    std::unique_ptr<Updates> updates;
-};
-
-#define REQUIRE_SERVER(server)                                                                               \
-    if (!(server).isListening())                                                                             \
-    QFAIL("the update server did not start")
-
-const QByteArray inProgress = R"({"ok":"In progress"})";
-
 } // namespace
 
 class TestUpdates : public QObject
@@ -111,22 +32,38 @@ class TestUpdates : public QObject
 private slots:
     void givesUpOnASilentServer()
     {
+        // The project's update server, told to answer neither a check nor a download.
+        QTemporaryDir root;
+        writeFile(root.filePath("modules/meter/a.js"), "never sent");
+        QProcess server;
+        server.start("/usr/bin/python3", {VEXO_SOURCE_DIR "/tools/updateserver/updateserver.py", "--root",
+                                          root.path(), "--check-hang", "--hang-files"});
+        QVERIFY(server.waitForStarted(5000) && server.waitForReadyRead(5000));
+        const QByteArray listening = server.readLine().trimmed();
+        QVERIFY2(listening.startsWith("listening on "), listening);
+        QTemporaryDir site;
+        QSettings settings(site.filePath("config.ini"), QSettings::IniFormat);
+        settings.setValue("updates/updateServer", "http://127.0.0.1:" + listening.mid(13) + "/");
+        settings.setValue("docroot/path", site.filePath("www"));
+        Updates updates(&settings);
+        updates.setTimeLimit(300);
+
         // A check and a download that never get an answer end at the time limit.
-        UpdateServerProcess silent({"--check-hang", "--hang-files"});
-        REQUIRE_SERVER(silent);
-        silent.addFile("modules/meter/a.js", "never sent");
-        Site site(silent.baseUrl());
-        site.updates->setTimeLimit(300);
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(site.check("{}"), connectError);
+        t_GetArray check{{"json", "{}"}};
+        QCOMPARE(updates.check4Updates(check), QByteArray(R"({"error":"Unable to connect with server!"})"));
         QVERIFY2(timer.elapsed() >= 250 && timer.elapsed() < 5000,
                  qPrintable(QString::number(timer.elapsed())));
-        site.start(R"(["meter"])");
+        t_GetArray start{{"modulesList", QUrl::toPercentEncoding(R"(["meter"])")}};
+        updates.startUpdating(start);
         // A refused start does not hide the running update.
-        QCOMPARE(site.start("[]"), parameterError);
-        QCOMPARE(site.updates->getUpdateStatus(), inProgress);
-        QTRY_COMPARE_WITH_TIMEOUT(site.updates->getUpdateStatus(), replyError, 5000);
+        t_GetArray refused{{"modulesList", "[]"}};
+        QCOMPARE(updates.startUpdating(refused), QByteArray(R"({"error":"Parameter error!"})"));
+        QCOMPARE(updates.getUpdateStatus(), QByteArray(R"({"ok":"In progress"})"));
+        QTRY_COMPARE_WITH_TIMEOUT(updates.getUpdateStatus(), QByteArray(R"({"error":"Reply error!"})"), 5000);
+        server.kill();
+        server.waitForFinished(3000);
     }
 
     void mapsFileUrlsToTreePaths()
