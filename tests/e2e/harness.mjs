@@ -1,6 +1,6 @@
 // The real pieces for the browser tests, listening on 127.0.0.1 or inside namespaces made here: a
 // private vexo, the device simulator, socat serial pairs, the update server, headless Chromium.
-import { spawn, spawnSync } from 'node:child_process';
+import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -73,14 +73,14 @@ export function privateBuild(port, extraConfig = {}) {
   return { dir, env };
 }
 
-/* One private vexo, inside the network namespace `netns` if given. */
-export async function startVexo(extraConfig = {}, netns = null) {
+/* One private vexo. */
+export async function startVexo(extraConfig = {}) {
   const port = await freePort();
   const { dir, env } = privateBuild(port, extraConfig);
   const exe = path.join(dir, 'vexo');
   const log = path.join(dir, 'vexo.log');
-  const child = start(netns ? ['ip', 'netns', 'exec', netns.searcher, exe, '-r'] : [exe, '-r'], log, { cwd: dir, env });
-  await waitUntil(() => (netns ? netns.answers(`http://127.0.0.1:${port}/`) : portOpen(port)), child, 'vexo serves');
+  const child = start([exe, '-r'], log, { cwd: dir, env });
+  await waitUntil(() => portOpen(port), child, 'vexo serves');
   return { dir, port, log, url: (p = '/') => `http://127.0.0.1:${port}${p}`, stop: () => stopChild(child) };
 }
 
@@ -97,24 +97,19 @@ export async function startDevsim(args = [], rtuDevice = null, tcpPort = null) {
   return { port, requests, stop: () => stopChild(child) };
 }
 
-/* A real headless Chromium with a fresh profile, inside a network namespace if given. */
-export async function launchBrowser(netns = null) {
+/* A real headless Chromium with a fresh profile. */
+export async function launchBrowser() {
   const profile = tempDir('vexo-e2e-profile-');
-  let executablePath = CHROMIUM;
-  if (netns) {
-    executablePath = path.join(profile, 'chromium-in-netns.sh');
-    fs.writeFileSync(executablePath, `#!/bin/sh\nexec ip netns exec ${netns.searcher} ${CHROMIUM} "$@"\n`, { mode: 0o755 });
-  }
   const context = await chromium.launchPersistentContext(path.join(profile, 'profile'), {
-    executablePath, headless: true, acceptDownloads: true, viewport: { width: 1280, height: 900 }, locale: 'en-US',
+    executablePath: CHROMIUM, headless: true, acceptDownloads: true, viewport: { width: 1280, height: 900 }, locale: 'en-US',
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update', '--no-first-run', '--disable-sync'],
   });
   return { context, close: async () => { await context.close(); fs.rmSync(profile, { recursive: true, force: true }); } };
 }
 
 /* A browser showing the interface of `vexo`, ready for use. */
-export async function openInterface(vexo, { netns = null, hash = '' } = {}) {
-  const browser = await launchBrowser(netns);
+export async function openInterface(vexo, { hash = '' } = {}) {
+  const browser = await launchBrowser();
   const page = await browser.context.newPage();
   await page.goto(vexo.url('/' + hash));
   await page.waitForSelector('body[data-ready="true"]', { timeout: 15000 });
@@ -147,29 +142,6 @@ export async function startUpdateServer(root) {
   const child = start(['/usr/bin/python3', script, '--root', root, '--host', '127.0.0.1', '--port', String(port)], path.join(ARTIFACTS_DIR, 'updateserver.log'));
   await waitUntil(() => portOpen(port), child, 'the update server listens');
   return { url: `http://127.0.0.1:${port}/`, stop: () => stopChild(child) };
-}
-
-/* Two network namespaces joined by a veth pair: Vexo searches from `searcher`, devices answer
- * from `devices`. Discovery broadcasts on every interface, so it never runs outside them.
- * Resolves to null where namespaces cannot be made (not root, no iproute2). */
-export async function makeNetLab() {
-  const lab = { searcher: `vexo-e2e-${process.pid}-s`, devices: `vexo-e2e-${process.pid}-d`, deviceIp: '10.232.0.2', children: [] };
-  lab.close = async () => {
-    for (const child of lab.children) await stopChild(child);
-    for (const ns of [lab.searcher, lab.devices]) spawnSync('ip', ['netns', 'del', ns], { timeout: 10000 });
-  };
-  const steps = [['netns', 'add', lab.searcher], ['netns', 'add', lab.devices],
-    ['-n', lab.searcher, 'link', 'add', 've2s', 'type', 'veth', 'peer', 'name', 've2d', 'netns', lab.devices]];
-  for (const [ns, link, addr] of [[lab.searcher, 've2s', '10.232.0.1'], [lab.devices, 've2d', lab.deviceIp]]) {
-    steps.push(['-n', ns, 'addr', 'add', addr + '/24', 'brd', '+', 'dev', link], ['-n', ns, 'link', 'set', 'lo', 'up'], ['-n', ns, 'link', 'set', link, 'up']);
-  }
-  if (steps.some((args) => spawnSync('ip', args, { timeout: 10000 }).status !== 0)) return lab.close().then(() => null);
-  lab.inDevices = (argv) => {
-    lab.children.push(spawn('ip', ['netns', 'exec', lab.devices, ...argv], { stdio: ['ignore', 'pipe', 'pipe'] }));
-    return lab.children.at(-1);
-  };
-  lab.answers = (url) => spawnSync('ip', ['netns', 'exec', lab.searcher, 'curl', '-s', '-o', '/dev/null', '--max-time', '1', url]).status === 0;
-  return lab;
 }
 
 /* Two connected pseudo-terminals made by socat; `first` and `second` are links to them. */
