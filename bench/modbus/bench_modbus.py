@@ -30,6 +30,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "blackbox"))
 os.environ.setdefault("VEXO_BUILD_DIR", os.path.join(ROOT, "build"))
 
 import devsim  # noqa: E402
+import httpwire  # noqa: E402
 import vexotest  # noqa: E402
 
 SETTLE_MS = 100.0
@@ -57,7 +58,7 @@ def ajax_median_ms(vexo, query, iterations):
         for _ in range(iterations):
             start = time.perf_counter()
             sock.sendall(request)
-            _, _, body, _ = vexotest.read_http_response(sock)
+            _, _, body, _ = httpwire.read_http_response(sock)
             times.append((time.perf_counter() - start) * 1000.0)
             if b'"error"' in body or not body.startswith((b"[", b"{")):
                 raise RuntimeError("read failed: %r" % body)
@@ -68,7 +69,7 @@ def ajax(vexo, params):
     with vexo.connect() as sock:
         sock.sendall(("GET /ajax.html?%s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"
                       % urllib.parse.urlencode(params)).encode())
-        return vexotest.read_http_response(sock)[2]
+        return httpwire.read_http_response(sock)[2]
 
 
 def wire_ms(count, bits_per_char):

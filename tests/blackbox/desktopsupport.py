@@ -49,14 +49,6 @@ def is_open(sock, wait=0.3):
     return sock.recv(1, socket.MSG_PEEK) != b""
 
 
-def port_is_closed(port, host="127.0.0.1"):
-    try:
-        with socket.create_connection((host, port), timeout=0.5):
-            return False
-    except OSError:
-        return True
-
-
 class HeldLock:
     """Holds the lock file the way a live owner does (a file lock on it), without IPC."""
 

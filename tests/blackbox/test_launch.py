@@ -8,9 +8,9 @@ import socket
 import subprocess
 import unittest
 
-from desktopsupport import StandIns, DesktopTestCase, port_is_closed, successor, wait_for_log, LOCK_NAME
+from desktopsupport import StandIns, DesktopTestCase, successor, wait_for_log, LOCK_NAME
 from httpwire import AJAX_EMPTY, receive_exactly, receive_until_close, request
-from vexotest import VexoInstance, wait_for_port, wait_until, write_ini
+from vexotest import VexoInstance, listens, wait_for_port, wait_until, write_ini
 
 
 class StartupTest(unittest.TestCase):
@@ -35,7 +35,7 @@ class StartupTest(unittest.TestCase):
             # SIGTERM (a service manager, a terminal) leaves like a quit: status 0, port closed.
             vexo.process.terminate()
             self.assertEqual(vexo.process.wait(10), 0)
-            self.assertTrue(port_is_closed(vexo.port, host="::1"))
+            self.assertFalse(listens(vexo.port, host="::1"))
         # A host name binds its address, not every interface.
         with VexoInstance(config={"listener": {"host": "localhost"}}) as vexo:
             sockets = subprocess.run(["ss", "-ltnH", "sport = :%d" % vexo.port], capture_output=True,
@@ -65,7 +65,7 @@ class PrivilegedLaunchTest(unittest.TestCase):
         self.assertEqual(len(records), 1)
         self.assertEqual(records[0]["args"], [os.path.join(vexo.dir, sibling), "-r"])
         self.assertTrue(records[0]["port_closed"], "the launcher ran while the port was still open")
-        self.assertTrue(port_is_closed(vexo.port))
+        self.assertFalse(listens(vexo.port))
         # The immediate exit skips the tear-down: the lock stays and the next start takes it.
         self.assertTrue(os.path.exists(os.path.join(vexo.tmp, LOCK_NAME)))
         after = successor(vexo)

@@ -1,7 +1,5 @@
 """The Modbus functions of the AJAX API (connect, readRegisters, writeRegisters, identifySlave,
 disconnect, getPortSettings) through the real vexo, against vexo-devsim over TCP and RTU."""
-import threading
-import time
 import unittest
 
 import vexotest
@@ -141,29 +139,6 @@ class ModbusOverTcp(unittest.TestCase):
         self.assertEqual(call(self.vexo, write_params(500, 2, "[7,-7]")), SENT)
         self.assertEqual(call(self.vexo, read_params(500, 2)), [7, -7])
         self.assertEqual(call(self.vexo, {"func": "disconnect"}), {"ok": "Disconnected"})
-
-    def test_a_second_modbus_call_waits_for_the_first(self):
-        self.assertEqual(call(self.vexo, tcp_connect_params(self.device.port)), TCP_OK)
-        # Late, but within the library's half-second wait for a TCP answer.
-        self.device.set_fault("none", delay_ms=250)
-        self.addCleanup(self.device.set_fault, "none")
-        before = self.device.request_count()
-        results = {}
-
-        def read(address):
-            results[address] = (body(self.vexo, read_params(address, 1)), time.monotonic())
-
-        callers = [threading.Thread(target=read, args=(address,)) for address in (8, 9, 100)]
-        for caller in callers:
-            caller.start()
-            time.sleep(0.1)
-        for caller in callers:
-            caller.join(20)
-        self.assertEqual({a: r[0] for a, r in results.items()}, {8: b"[42]", 9: b"[7]", 100: b"[100]"})
-        # One call at a time, each a whole read (settle time and the 250 ms delay) after the last.
-        done = sorted(r[1] for r in results.values())
-        self.assertGreaterEqual(min(b - a for a, b in zip(done, done[1:])), 0.33)
-        self.assertEqual(self.device.request_count() - before, 3)
 
 
 class Identification(unittest.TestCase):

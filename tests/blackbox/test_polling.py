@@ -145,6 +145,7 @@ class PollingOverRtu(unittest.TestCase):
     WRITES = 20
 
     def test_browser_writes_during_polling_are_whole_transactions_and_land(self):
+        # The device lock: twenty calls at once beside the poller, each a whole transaction.
         line = devsim.PtyPair()
         self.addCleanup(line.stop)
         device = devsim.Devsim(["--rtu", line.second, "--delay", "5"])

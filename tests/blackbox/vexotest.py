@@ -12,7 +12,6 @@ import tempfile
 import time
 
 import httpwire
-from httpwire import read_http_response  # noqa: F401 - imported from here by other tests
 
 BUILD_DIR = os.environ.get("VEXO_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 SOURCE_DIR = os.environ.get("VEXO_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -35,17 +34,22 @@ def wait_until(condition, timeout=5.0, step=0.02):
     return condition()
 
 
+def listens(port, host="127.0.0.1"):
+    try:
+        socket.create_connection((host, port), timeout=0.5).close()
+        return True
+    except OSError:
+        return False
+
+
 def wait_for_port(port, host="127.0.0.1", timeout=10.0, process=None):
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
+    while not listens(port, host):
         if process is not None and process.poll() is not None:
             raise RuntimeError("process ended with %s before listening" % process.returncode)
-        try:
-            with socket.create_connection((host, port), timeout=0.2):
-                return
-        except OSError:
-            time.sleep(0.02)
-    raise TimeoutError("nothing listens on %s:%d" % (host, port))
+        if time.monotonic() > deadline:
+            raise TimeoutError("nothing listens on %s:%d" % (host, port))
+        time.sleep(0.02)
 
 
 def write_ini(path, groups):
@@ -84,14 +88,8 @@ class VexoInstance:
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(content if isinstance(content, bytes) else content.encode())
-        self.env = dict(os.environ)
-        self.env.update({
-            "HOME": self.home,
-            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
-            "XDG_DATA_HOME": self.data_home,
-            "TMPDIR": self.tmp,
-            "QT_QPA_PLATFORM": "offscreen",
-        })
+        self.env = dict(os.environ, HOME=self.home, XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
+                        XDG_DATA_HOME=self.data_home, TMPDIR=self.tmp, QT_QPA_PLATFORM="offscreen")
         self.env.update(env or {})
         self.args = list(args)
         self.process = None
