@@ -137,6 +137,11 @@ JsonWriter &JsonWriter::rounded(double value, int decimals)
     return literal(QByteArray::number(std::round(value * scale) / scale, 'g', significantDigits));
 }
 
+QByteArray JsonWriter::member(const QString &name, const QString &text)
+{
+    return JsonWriter().beginObject().name(name).string(text).endObject().json();
+}
+
 JsonWriter &JsonWriter::literal(const QByteArray &json)
 {
     separate();

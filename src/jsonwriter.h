@@ -33,10 +33,14 @@ public:
     JsonWriter &rounded(double value, int decimals);
     // A time in milliseconds, to the microsecond.
     JsonWriter &milliseconds(double ms) { return rounded(ms, 3); }
+    JsonWriter &boolean(bool value) { return literal(value ? "true" : "false"); }
     // A value that is JSON already, such as true or a number's text.
     JsonWriter &literal(const QByteArray &json);
 
     QByteArray json() const { return m_json; }
+
+    // {"<name>":"<text>"}: the shape of every plain ok and error reply.
+    static QByteArray member(const QString &name, const QString &text);
 
     // The text as it goes between the double quotes of a JSON string.
     static QByteArray escaped(const QString &text, Slash slash = Slash::Plain);

@@ -45,7 +45,7 @@ bool slaveDidNotAnswer(int error)
 
 QByteArray errorJson(const QString &text)
 {
-    return JsonWriter().beginObject().name(QStringLiteral("error")).string(text).endObject().json();
+    return JsonWriter::member(QStringLiteral("error"), text);
 }
 
 QString protocolErrorText(int error)

@@ -21,7 +21,7 @@ constexpr double firstInexactInteger = 9007199254740992.0; // 2^53
 
 QByteArray errorReply(const QString &text)
 {
-    return JsonWriter().beginObject().name(QStringLiteral("error")).string(text).endObject().json();
+    return JsonWriter::member(QStringLiteral("error"), text);
 }
 
 // A number in its shortest text that reads back as the same double.

@@ -2,14 +2,10 @@
 
 #include "jsonwriter.h"
 #include "mqttclient.h"
+#include "pollingreplies.h"
 #include "pollresult.h"
 
 namespace {
-QByteArray boolean(bool value)
-{
-    return value ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
-}
-
 QString problemName(MqttClient::Problem problem)
 {
     switch (problem) {
@@ -72,25 +68,22 @@ QByteArray MqttPublisher::readMessage(const PollResult &read)
         .string(read.timeText());
     json.name(QStringLiteral("slave")).number(read.slave).name(QStringLiteral("table")).string(read.table);
     json.name(QStringLiteral("fc")).number(read.fc).name(QStringLiteral("addr")).number(read.addr);
-    json.name(QStringLiteral("count")).number(read.count).name(QStringLiteral("regs")).beginArray();
-    for (const quint16 item : read.regs)
-        json.number(item);
-    json.endArray().name(QStringLiteral("values")).literal(read.values);
-    json.name(QStringLiteral("ms")).milliseconds(read.ms).name(QStringLiteral("error")).string(read.error);
+    json.name(QStringLiteral("count")).number(read.count);
+    PollingReplies::writeOutcome(json, read);
     return json.endObject().json();
 }
 
 QByteArray MqttPublisher::statusReply(const MqttPublisher *publisher)
 {
     JsonWriter json;
-    json.beginObject().name(QStringLiteral("configured")).literal(boolean(publisher));
+    json.beginObject().name(QStringLiteral("configured")).boolean(publisher != nullptr);
     if (publisher) {
         const MqttClient::Options &options = publisher->m_settings.client;
         const MqttClient::Status status = publisher->m_client->status();
-        json.name(QStringLiteral("connected")).literal(boolean(status.connected));
+        json.name(QStringLiteral("connected")).boolean(status.connected);
         json.name(QStringLiteral("broker"))
             .string(options.host + QLatin1Char(':') + QString::number(options.port));
-        json.name(QStringLiteral("tls")).literal(boolean(options.tls));
+        json.name(QStringLiteral("tls")).boolean(options.tls);
         json.name(QStringLiteral("topicPrefix")).string(publisher->m_settings.topicPrefix);
         json.name(QStringLiteral("problem")).string(problemName(status.problem));
         json.name(QStringLiteral("lastError")).string(status.lastError);
@@ -99,7 +92,7 @@ QByteArray MqttPublisher::statusReply(const MqttPublisher *publisher)
         json.name(QStringLiteral("published")).number(status.published);
         json.name(QStringLiteral("attempts")).number(status.attempts);
         json.name(QStringLiteral("nextAttemptMs")).number(status.nextAttemptMs);
-        json.name(QStringLiteral("writes")).literal(boolean(publisher->m_settings.allowWrites));
+        json.name(QStringLiteral("writes")).boolean(publisher->m_settings.allowWrites);
     }
     return json.endObject().json();
 }

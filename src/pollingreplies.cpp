@@ -7,17 +7,12 @@ namespace {
 
 QByteArray errorReply(const QString &text)
 {
-    return JsonWriter().beginObject().name(QStringLiteral("error")).string(text).endObject().json();
+    return JsonWriter::member(QStringLiteral("error"), text);
 }
 
 QByteArray okReply(const QString &text)
 {
-    return JsonWriter().beginObject().name(QStringLiteral("ok")).string(text).endObject().json();
-}
-
-const char *boolean(bool value)
-{
-    return value ? "true" : "false";
+    return JsonWriter::member(QStringLiteral("ok"), text);
 }
 
 void writeResult(JsonWriter &json, const PollResult &result)
@@ -25,22 +20,27 @@ void writeResult(JsonWriter &json, const PollResult &result)
     json.beginObject().name(QStringLiteral("id")).number(result.id);
     json.name(QStringLiteral("seq")).number(qint64(result.seq));
     json.name(QStringLiteral("time")).string(result.timeText());
-    json.name(QStringLiteral("regs")).beginArray();
-    for (const quint16 item : result.regs)
-        json.number(item);
-    json.endArray().name(QStringLiteral("values")).literal(result.values);
-    json.name(QStringLiteral("ms")).milliseconds(result.ms);
-    json.name(QStringLiteral("error")).string(result.error);
+    PollingReplies::writeOutcome(json, result);
     json.endObject();
 }
 } // namespace
 
 namespace PollingReplies {
 
+void writeOutcome(JsonWriter &json, const PollResult &result)
+{
+    json.name(QStringLiteral("regs")).beginArray();
+    for (const quint16 item : result.regs)
+        json.number(item);
+    json.endArray().name(QStringLiteral("values")).literal(result.values);
+    json.name(QStringLiteral("ms")).milliseconds(result.ms);
+    json.name(QStringLiteral("error")).string(result.error);
+}
+
 QByteArray definitions(Poller &poller)
 {
     JsonWriter json;
-    json.beginObject().name(QStringLiteral("polling")).literal(boolean(poller.definitions().polling()));
+    json.beginObject().name(QStringLiteral("polling")).boolean(poller.definitions().polling());
     json.name(QStringLiteral("definitions")).beginArray();
     for (const ReadDefinition &definition : poller.definitions().definitions())
         definition.write(json);
@@ -91,7 +91,7 @@ QByteArray setPolling(Poller &poller, const t_GetArray &params)
 QByteArray results(Poller &poller)
 {
     JsonWriter json;
-    json.beginObject().name(QStringLiteral("polling")).literal(boolean(poller.definitions().polling()));
+    json.beginObject().name(QStringLiteral("polling")).boolean(poller.definitions().polling());
     json.name(QStringLiteral("results")).beginArray();
     for (const PollResult &result : poller.results())
         writeResult(json, result);
