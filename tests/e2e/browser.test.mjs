@@ -256,10 +256,13 @@ describe('Vexo in the browser', () => {
     const cells = await texts('#trf-body tr:first-child td');
     assert.match(cells.join('|'), /^\d\d:\d\d:\d\d\.\d{3}\|03 Read holding registers\|0\|2\|[0-9a-f]{2} [0-9a-f]{2} 00 00 00 06 01 03 00 00 00 02\|.* 00 07 01 03 04 04 d2 ff ff\|\d+\.\d\d ms\|$/i);
     // An exception reply counts apart, and its row shows the device's error.
+    const exceptions = Number(await text('#trf-exceptions'));
     await page.click('#tab-registers');
     await read({ table: 'input', addr: 10000, count: 1 });
     await page.click('#tab-traffic');
-    await until(() => Number(document.getElementById('trf-exceptions').textContent) > 0);
+    // Earlier steps left exception replies of their own: wait for this one.
+    await until((n) => Number(document.getElementById('trf-exceptions').textContent) > n &&
+      /Read input/.test((document.querySelector('#trf-body tr.is-error') || {}).textContent), exceptions);
     assert.match(await page.locator('#trf-body tr.is-error').first().textContent(), /04 Read input registers\s*10000.*Illegal data address/);
     await looksRight(page, 'traffic');
     await page.click('#tab-identify');
