@@ -30,7 +30,7 @@ os.environ.setdefault("VEXO_BUILD_DIR", os.path.join(ROOT, "build"))
 import devsim  # noqa: E402
 import vexotest  # noqa: E402
 from vexotest import wait_until  # noqa: E402
-from test_modbus_tables import call, tcp_connect_params  # noqa: E402
+from devsim import call, tcp_connect_params  # noqa: E402
 from test_mqtt import Broker, Subscriber, broker_status  # noqa: E402
 
 

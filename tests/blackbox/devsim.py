@@ -55,6 +55,13 @@ def read_params(address, count, **extra):
     return dict({"func": "readRegisters", "regAddr": address, "valuesCnt": count}, **extra)
 
 
+def table_params(table, addr, count, value_type=None, order=None, **extra):
+    params = {"func": "readTable", "table": table, "addr": addr, "count": count}
+    params.update({k: v for k, v in (("type", value_type), ("order", order)) if v})
+    params.update(extra)
+    return params
+
+
 def write_params(address, count, values, **extra):
     return dict({"func": "writeRegisters", "regAddr": address, "valuesCnt": count,
                  "regVals": urllib.parse.quote(values)}, **extra)

@@ -6,7 +6,7 @@ import unittest
 
 import devsim
 import vexotest
-from devsim import call, serial_connect_params, tcp_connect_params
+from devsim import call, serial_connect_params, table_params as read_params, tcp_connect_params
 
 PI = 3.141592653589793
 COILS_0_15 = [1, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 0, 0]
@@ -77,13 +77,6 @@ PAYLOADS = [
     ("32bit_float", "little", {"regType": "float1234", "valSize": 32}, "-3.25", -3.25),
     ("32bit_float", "big", {"regType": "float4321", "valSize": 32}, "1234.5", 1234.5),
 ]
-
-
-def read_params(table, addr, count, value_type=None, order=None, **extra):
-    params = {"func": "readTable", "table": table, "addr": addr, "count": count}
-    params.update({k: v for k, v in (("type", value_type), ("order", order)) if v})
-    params.update(extra)
-    return params
 
 
 def last_request(device):

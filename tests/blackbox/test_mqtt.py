@@ -7,7 +7,7 @@ import paho.mqtt.client as mqtt
 
 import devsim
 from desktopsupport import ipc_connect, wait_for_log
-from test_modbus_tables import call, read_params, tcp_connect_params
+from devsim import call, table_params as read_params, tcp_connect_params
 from vexotest import VexoInstance, free_port, wait_until
 
 BOILER = {"name": "Boiler, hall/2", "table": "holding", "slave": 1, "addr": 0, "count": 2, "intervalMs": 100}
