@@ -5,7 +5,7 @@
 #   scripts/setup.sh --qt6   also Qt 6, for the second build
 #   scripts/setup.sh --fuzz  also clang and its sanitizer runtimes, for the fuzz targets
 #   scripts/setup.sh --coverage  also gcovr, for scripts/coverage.sh
-#   scripts/setup.sh --all   all of the above (what scripts/test.sh needs)
+#   scripts/setup.sh --all   all of the above but --coverage (what scripts/test.sh needs)
 # Options can be combined.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,8 +33,7 @@ for arg in "$@"; do
         --qt6) packages+=("${QT6_PACKAGES[@]}") ;;
         --fuzz) packages+=("${FUZZ_PACKAGES[@]}") ;;
         --coverage) packages+=("${COVERAGE_PACKAGES[@]}") ;;
-        --all) packages+=("${TEST_PACKAGES[@]}" "${QT6_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${COVERAGE_PACKAGES[@]}")
-            with_tests=1 ;;
+        --all) packages+=("${TEST_PACKAGES[@]}" "${QT6_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"); with_tests=1 ;;
         *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
     esac
 done
