@@ -78,12 +78,10 @@ QByteArray MqttPublisher::statusReply(const MqttPublisher *publisher)
     JsonWriter json;
     json.beginObject().name(QStringLiteral("configured")).boolean(publisher != nullptr);
     if (publisher) {
-        const MqttClient::Options &options = publisher->m_settings.client;
         const MqttClient::Status status = publisher->m_client->status();
         json.name(QStringLiteral("connected")).boolean(status.connected);
-        json.name(QStringLiteral("broker"))
-            .string(options.host + QLatin1Char(':') + QString::number(options.port));
-        json.name(QStringLiteral("tls")).boolean(options.tls);
+        json.name(QStringLiteral("broker")).string(publisher->m_client->broker());
+        json.name(QStringLiteral("tls")).boolean(publisher->m_settings.client.tls);
         json.name(QStringLiteral("topicPrefix")).string(publisher->m_settings.topicPrefix);
         json.name(QStringLiteral("problem")).string(problemName(status.problem));
         json.name(QStringLiteral("lastError")).string(status.lastError);

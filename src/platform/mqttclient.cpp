@@ -334,8 +334,7 @@ void MqttClient::disconnected(int rc)
     const bool wasConnected = m_connected;
     m_connected = false;
     if (rc != MOSQ_ERR_SUCCESS)
-        noteFailure(failureText(rc, reason, wasConnected),
-                    rc == MOSQ_ERR_TLS ? Problem::Tls : Problem::Unreachable, lock);
+        noteFailure(failureText(rc, reason, wasConnected), problemOf(rc), lock);
 }
 
 void MqttClient::sent(int mid)

@@ -82,6 +82,8 @@ public:
     void stop();
     void publish(const QString &topic, const QByteArray &payload, bool retain);
     Status status() const;
+    // host:port, as the log and the status name the broker.
+    const QString &broker() const { return m_broker; }
 
 signals:
     // retained: kept by the broker from before, not sent just now.
