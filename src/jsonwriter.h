@@ -39,13 +39,15 @@ public:
 
     QByteArray json() const { return m_json; }
 
-    // {"<name>":"<text>"}: the shape of every plain ok and error reply.
-    static QByteArray member(const QString &name, const QString &text);
+    // {"error":"<text>"} and {"ok":"<text>"}: every plain error and ok reply.
+    static QByteArray errorReply(const QString &text) { return member(QStringLiteral("error"), text); }
+    static QByteArray okReply(const QString &text) { return member(QStringLiteral("ok"), text); }
 
     // The text as it goes between the double quotes of a JSON string.
     static QByteArray escaped(const QString &text, Slash slash = Slash::Plain);
 
 private:
+    static QByteArray member(const QString &name, const QString &text);
     void separate();
     JsonWriter &open(char bracket);
     JsonWriter &close(char bracket);

@@ -43,11 +43,6 @@ bool slaveDidNotAnswer(int error)
     return error == timedOutErrno || error == ioErrorErrno;
 }
 
-QByteArray errorJson(const QString &text)
-{
-    return JsonWriter::member(QStringLiteral("error"), text);
-}
-
 QString protocolErrorText(int error)
 {
     return QStringLiteral("Protocol error! ") + QString::fromLocal8Bit(modbus_strerror(error));
@@ -55,7 +50,7 @@ QString protocolErrorText(int error)
 
 QByteArray protocolError(int error)
 {
-    return errorJson(protocolErrorText(error));
+    return JsonWriter::errorReply(protocolErrorText(error));
 }
 
 // An object whose members are the list's indexes, each holding the list's text.
@@ -247,7 +242,7 @@ ModbusEngine::~ModbusEngine()
 
 QByteArray ModbusEngine::error(const char *key) const
 {
-    return errorJson(errorText(key));
+    return JsonWriter::errorReply(errorText(key));
 }
 
 QString ModbusEngine::errorText(const char *key) const
@@ -459,7 +454,7 @@ QByteArray ModbusEngine::failureReply(int result, int error, unsigned attempt, c
                                       bool *retry)
 {
     const QString text = failureText(result, error, attempt, logPrefix, retry);
-    return *retry ? QByteArray() : errorJson(text);
+    return *retry ? QByteArray() : JsonWriter::errorReply(text);
 }
 
 QString ModbusEngine::failureText(int result, int error, unsigned attempt, const char *logPrefix, bool *retry)
@@ -571,10 +566,10 @@ QByteArray ModbusEngine::tableReply(const t_GetArray &params, bool writing)
     const QString refused =
         writing ? TableRequest::parseWrite(params, &request) : TableRequest::parseRead(params, &request);
     if (!refused.isEmpty())
-        return errorJson(refused);
+        return JsonWriter::errorReply(refused);
     const TableOutcome outcome = transferTable(request, writing);
     if (!outcome.ok())
-        return errorJson(outcome.error);
+        return JsonWriter::errorReply(outcome.error);
     return writing ? writtenReply(outcome) : readReply(request, outcome);
 }
 

@@ -19,11 +19,6 @@ const char *const scalarMembers[] = {"table", "addr", "type", "order", "fc", "sl
 // From here on a JSON number read as a double may not be the integer that was written.
 constexpr double firstInexactInteger = 9007199254740992.0; // 2^53
 
-QByteArray errorReply(const QString &text)
-{
-    return JsonWriter::member(QStringLiteral("error"), text);
-}
-
 // A number in its shortest text that reads back as the same double.
 QByteArray numberText(double value)
 {
@@ -123,12 +118,12 @@ void MqttCommands::receive(const QString &topic, const QByteArray &payload, bool
     }
     if (payload.size() > maxPayloadBytes) {
         answer(QByteArray(),
-               errorReply(QStringLiteral("A command is at most %1 bytes").arg(maxPayloadBytes)));
+               JsonWriter::errorReply(QStringLiteral("A command is at most %1 bytes").arg(maxPayloadBytes)));
         return;
     }
     if (++m_waiting > maxWaiting) {
         --m_waiting;
-        answer(QByteArray(), errorReply(QStringLiteral("Too many commands wait for the device")));
+        answer(QByteArray(), JsonWriter::errorReply(QStringLiteral("Too many commands wait for the device")));
         return;
     }
     QMetaObject::invokeMethod(
@@ -145,10 +140,10 @@ void MqttCommands::execute(const QByteArray &payload)
     t_GetArray params;
     QByteArray id;
     const QString refused = parse(payload, &params, &id);
-    QByteArray reply = refused.isEmpty() ? m_call("writeTable", params) : errorReply(refused);
+    QByteArray reply = refused.isEmpty() ? m_call("writeTable", params) : JsonWriter::errorReply(refused);
     // As a browser's call: nothing means the device lock stayed taken.
     if (reply.isEmpty())
-        reply = errorReply(QStringLiteral("The device stayed busy for 10 s"));
+        reply = JsonWriter::errorReply(QStringLiteral("The device stayed busy for 10 s"));
     qInfo().noquote() << "MQTT: write from" << m_topic << payload << "->" << reply;
     answer(id, reply);
 }

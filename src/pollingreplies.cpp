@@ -5,16 +5,6 @@
 
 namespace {
 
-QByteArray errorReply(const QString &text)
-{
-    return JsonWriter::member(QStringLiteral("error"), text);
-}
-
-QByteArray okReply(const QString &text)
-{
-    return JsonWriter::member(QStringLiteral("ok"), text);
-}
-
 void writeResult(JsonWriter &json, const PollResult &result)
 {
     json.beginObject().name(QStringLiteral("id")).number(result.id);
@@ -55,7 +45,7 @@ QByteArray saveDefinition(Poller &poller, const t_GetArray &params)
     if (refused.isEmpty())
         refused = poller.definitions().save(&definition);
     if (!refused.isEmpty())
-        return errorReply(refused);
+        return JsonWriter::errorReply(refused);
     poller.definitionsChanged();
     JsonWriter json;
     json.beginObject().name(QStringLiteral("ok")).string(QStringLiteral("Saved."));
@@ -68,24 +58,25 @@ QByteArray deleteDefinition(Poller &poller, const t_GetArray &params)
     bool isNumber = false;
     const int id = params.value("id").toInt(&isNumber);
     if (!isNumber)
-        return errorReply(QStringLiteral("Input parameters error!"));
+        return JsonWriter::errorReply(QStringLiteral("Input parameters error!"));
     const QString refused = poller.definitions().remove(id);
     if (!refused.isEmpty())
-        return errorReply(refused);
+        return JsonWriter::errorReply(refused);
     poller.definitionsChanged();
-    return okReply(QStringLiteral("Deleted."));
+    return JsonWriter::okReply(QStringLiteral("Deleted."));
 }
 
 QByteArray setPolling(Poller &poller, const t_GetArray &params)
 {
     const QByteArray on = params.value("on");
     if (on != "0" && on != "1")
-        return errorReply(QStringLiteral("Input parameters error!"));
+        return JsonWriter::errorReply(QStringLiteral("Input parameters error!"));
     const QString refused = poller.definitions().setPolling(on == "1");
     if (!refused.isEmpty())
-        return errorReply(refused);
+        return JsonWriter::errorReply(refused);
     poller.definitionsChanged();
-    return okReply(on == "1" ? QStringLiteral("Polling started.") : QStringLiteral("Polling stopped."));
+    return JsonWriter::okReply(on == "1" ? QStringLiteral("Polling started.")
+                                         : QStringLiteral("Polling stopped."));
 }
 
 QByteArray results(Poller &poller)
@@ -110,7 +101,7 @@ QByteArray logInfo(Poller &poller)
 QByteArray clearLog(Poller &poller)
 {
     poller.valueLog().clear();
-    return okReply(QStringLiteral("Log cleared."));
+    return JsonWriter::okReply(QStringLiteral("Log cleared."));
 }
 
 } // namespace PollingReplies
