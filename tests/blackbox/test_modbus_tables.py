@@ -79,10 +79,6 @@ PAYLOADS = [
 ]
 
 
-def last_request(device):
-    return device.requests()[-1]
-
-
 class TablesOverTcp(unittest.TestCase):
     def setUp(self):
         self.device = devsim.Devsim(["--tcp", "127.0.0.1:0"])
@@ -98,13 +94,13 @@ class TablesOverTcp(unittest.TestCase):
                 self.assertEqual(list(reply), ["fc", "addr", "count", "regs", "values", "ms"])
                 self.assertEqual((reply["fc"], reply["addr"], reply["count"]), (function, addr, count))
                 self.assertEqual(reply["values"], values)
-                self.assertIn("request function=%d address=%d " % (function, addr), last_request(self.device))
+                self.assertIn("request function=%d address=%d " % (function, addr), self.device.requests()[-1])
         reply = call(self.vexo, read_params("holding", 0, 2))
         self.assertEqual(reply["regs"], [1234, 65535])
         reply = call(self.vexo, read_params("coils", 0, 3, slave=7))
         self.assertEqual(reply["regs"], [1, 0, 1])
         # The unit id of the TCP frame (after the six header bytes) is the slave asked for.
-        self.assertEqual(last_request(self.device).split("frame=")[1][12:14], "07")
+        self.assertEqual(self.device.requests()[-1].split("frame=")[1][12:14], "07")
 
     def test_writes_choose_single_or_multiple_functions_and_land(self):
         for table, addr, values, extra, function, back in WRITES:
@@ -114,7 +110,7 @@ class TablesOverTcp(unittest.TestCase):
                 reply = call(self.vexo, params)
                 self.assertEqual(list(reply), ["ok", "fc", "ms"])
                 self.assertEqual((reply["ok"], reply["fc"]), ("Values successfully sent.", function))
-                self.assertIn("request function=%d address=%d " % (function, addr), last_request(self.device))
+                self.assertIn("request function=%d address=%d " % (function, addr), self.device.requests()[-1])
                 read = call(self.vexo, read_params(table, addr, len(back), extra.get("type"), extra.get("order")))
                 self.assertEqual(read["values"], back)
 
@@ -173,7 +169,7 @@ class TrafficOverRtu(unittest.TestCase):
                 self.assertRegex(item["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z)$")
                 # Exactly what reached the device, CRC included.
                 self.assertEqual((item["fc"], item["req"].replace(" ", ""), item["error"]),
-                                 (function, last_request(device).split("frame=")[1], error))
+                                 (function, device.requests()[-1].split("frame=")[1], error))
                 self.assertEqual(len(bytes.fromhex(item["resp"])), answer)
         counters = call(vexo, {"func": "getCounters"})
         self.assertEqual(list(counters), ["requests", "answers", "timeouts", "exceptions", "crcErrors", "lastMs",
