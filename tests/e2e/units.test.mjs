@@ -33,6 +33,7 @@ test('register addresses typed and shown in each notation by one rule, refused a
   for (const [typed, notation, tbl, expected, named] of table) {
     const result = Addr.parseAddress(typed, notation, tbl);
     const name = `${notation} ${tbl} "${typed}"`;
+    assert.equal(Addr.renotate(typed, notation, 'zero', tbl), typeof expected === 'number' ? String(expected) : typed, name);
     if (typeof expected === 'number') {
       assert.deepEqual(result, { address: expected }, name);
       // What is accepted is shown back in the same notation, and reads as the same address.

@@ -63,11 +63,18 @@
     return address >= 0 && address <= LAST_ADDRESS ? { address } : badAddress(typed, notation, table);
   }
 
+  /* An address field's text when the notation changes: rewritten when it reads as an address
+   * in the old one, left as typed otherwise, for the user to mend. */
+  function renotate(text, from, to, table) {
+    const typed = parseAddress(text, from, table);
+    return typed.problem ? text : formatAddress(typed.address, to, table);
+  }
+
   /* The table a function code works on, for addresses shown beside a transaction; null for
    * functions without one. */
   function tableOfFunction(fc) {
     return { 1: 'coils', 5: 'coils', 15: 'coils', 2: 'discrete', 3: 'holding', 6: 'holding', 16: 'holding', 4: 'input' }[fc] || null;
   }
 
-  Object.assign(exports, { NOTATIONS, LAST_ADDRESS, formatAddress, parseAddress, addressRange, tableOfFunction });
+  Object.assign(exports, { NOTATIONS, LAST_ADDRESS, formatAddress, parseAddress, renotate, addressRange, tableOfFunction });
 })(typeof module !== 'undefined' && module.exports ? module.exports : (window.Vexo.addressing = {}));

@@ -314,11 +314,13 @@
       }
       return notation;
     },
+    // Listeners get { from, to }: what was typed in the old notation can be rewritten.
     set(chosen) {
-      if (!NOTATIONS.includes(chosen) || chosen === this.get()) return;
+      const from = this.get();
+      if (!NOTATIONS.includes(chosen) || chosen === from) return;
       notation = chosen;
       safeStorageSet('vexo.notation', chosen);
-      Vexo.emit('notationchange', chosen);
+      Vexo.emit('notationchange', { from, to: chosen });
     },
   };
 

@@ -335,13 +335,10 @@
         showLogSize();
         renderDefinitions();
       };
-      let notation = V.notation.get();
       V.on('langchange', rerender);
-      V.on('notationchange', (chosen) => {
-        // The address typed so far, rewritten in the new notation when it was a good one.
-        const typed = V.addressing.parseAddress($('#pol-addr').value, notation, $('#pol-table').value);
-        if (!typed.problem) $('#pol-addr').value = formatAddress(typed.address, $('#pol-table').value);
-        notation = chosen;
+      V.on('notationchange', ({ from, to }) => {
+        // The address typed so far, in the new notation.
+        $('#pol-addr').value = V.addressing.renotate($('#pol-addr').value, from, to, $('#pol-table').value);
         rerender();
       });
     },

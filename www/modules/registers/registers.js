@@ -48,8 +48,7 @@
 
   // Rewrites an address field in another notation, when it held a good address.
   function renotate(input, table, from) {
-    const before = V.addressing.parseAddress(input.value, from, table);
-    if (!before.problem) input.value = formatAddress(before.address, table);
+    input.value = V.addressing.renotate(input.value, from, V.notation.get(), table);
   }
 
   /* ---------- the format fields ---------- */
