@@ -25,7 +25,8 @@ void TcpTransport::endTransaction()
 bool TcpTransport::open(const QString &address, int port, int timeoutNumber)
 {
     m_link.release();
-    // Looked up once, here: a transaction must not wait for a name server under the device lock.
+    // Looked up once, here: the library's connect in a transaction then never waits for a name
+    // server under the device lock. The probe before it still connects to the stored name.
     const QString numeric = TcpProbe::numericAddress(address);
     if (numeric.isEmpty()) {
         qWarning() << "Modbus TCP: no address for" << address;
