@@ -282,7 +282,7 @@ QByteArray MyHttpRequestHandler::openFtpInExplorer(t_GetArray &params)
     if (!address.startsWith(QLatin1String("ftp://"), Qt::CaseInsensitive) &&
         !address.startsWith(QLatin1String("ftps://"), Qt::CaseInsensitive))
         return "{\"error\":\"Parameter error!\"}";
-    ProgramLauncher::startUnwatched("explorer.exe", {address});
+    ProgramLauncher::startUnwatched("explorer.exe", {address}, this);
     return "{\"ok\":\"FTP opened\"}";
 }
 

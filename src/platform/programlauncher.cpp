@@ -19,14 +19,17 @@ bool ProgramLauncher::startDetached(const QString &program, const QStringList &a
     return QProcess::startDetached(resolve(program), arguments);
 }
 
-void ProgramLauncher::startUnwatched(const QString &program, const QStringList &arguments)
+void ProgramLauncher::startUnwatched(const QString &program, const QStringList &arguments, QObject *owner)
 {
-    auto *process = new QProcess;
-    QObject::connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
-                     &QObject::deleteLater);
-    QObject::connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            process->deleteLater();
+    const QString resolved = resolve(program);
+    QMetaObject::invokeMethod(owner, [resolved, arguments, owner] {
+        auto *process = new QProcess(owner);
+        QObject::connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
+                         &QObject::deleteLater);
+        QObject::connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                process->deleteLater();
+        });
+        process->start(resolved, arguments);
     });
-    process->start(resolve(program), arguments);
 }
